@@ -1,0 +1,95 @@
+// Argument binding and conversion, shared by the nine functions and the
+// Permissions constructor.
+//
+// Each callable is described by a Signature (display name, parameter names,
+// how many leading ones are required). bind() fills one borrowed slot per
+// parameter from the positional tuple and the keyword dictionary, raising the
+// interpreter-style TypeError messages; the to_* converters then turn each
+// slot into a native value, raising "argument '<name>': ..." on failure.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/permissions_record.hpp"
+#include "module/python.hpp"
+#include "module/ref.hpp"
+
+namespace morvane::py {
+
+struct Signature {
+  const char* display;                  // "read_lockfile()", "Permissions.__new__()"
+  std::span<const char* const> params;  // in order
+  std::size_t required;                 // the leading `required` params have no default
+};
+
+template <std::size_t N>
+struct Params {
+  std::array<const char*, N> names;
+  std::span<const char* const> span() const { return names; }
+};
+
+// Borrowed arguments in parameter order, null where not given.
+template <std::size_t N>
+using Bound = std::array<PyObject*, N>;
+
+// Returns false with TypeError set when the call does not fit the signature.
+bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, std::span<PyObject*> out);
+
+template <std::size_t N>
+bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, Bound<N>& out) {
+  return bind(sig, args, kwargs, std::span<PyObject*>(out));
+}
+
+// UTF-8 text of a str argument. The view points into `owner`, a bytes object.
+struct Utf8 {
+  Ref owner;
+  std::string_view view;
+};
+
+// UTF-8 texts of a sequence-of-str argument, in order.
+struct Utf8List {
+  std::vector<Ref> owners;
+  std::vector<std::string_view> views;
+  std::vector<std::string> to_strings() const { return {views.begin(), views.end()}; }
+};
+
+// Read-only view of a bytes argument's own buffer (no copy).
+struct BytesView {
+  std::span<const unsigned char> data;
+};
+
+// Converters: nullopt means a Python error is set, already wrapped with the
+// parameter name where the wrapping rule applies.
+std::optional<Utf8> to_utf8(PyObject* o, const char* param);
+std::optional<BytesView> to_bytes(PyObject* o, const char* param);
+std::optional<Utf8List> to_utf8_list(PyObject* o, const char* param);
+std::optional<bool> to_bool(PyObject* o, const char* param);
+// A Permissions instance's record, borrowed for the duration of the call.
+std::optional<const Permissions*> to_permissions(PyObject* o, const char* param);
+
+// Optional kind: an absent argument or None is the absent value (an engaged
+// outer optional holding an empty inner one); otherwise the kind's converter
+// decides.
+template <class Convert>
+auto to_optional(PyObject* o, const char* param, Convert convert)
+    -> std::optional<std::optional<typename decltype(convert(o, param))::value_type>> {
+  using Inner = std::optional<typename decltype(convert(o, param))::value_type>;
+  if (o == nullptr || o == Py_None) return Inner{};
+  auto v = convert(o, param);
+  if (!v) return std::nullopt;
+  return Inner{std::move(*v)};
+}
+
+// Result conversions: each returns a new reference or null with an error set.
+PyObject* to_python(std::string_view text);
+PyObject* to_python(bool value);
+PyObject* to_python(const std::vector<std::string>& texts);
+PyObject* none();
+
+}  // namespace morvane::py

@@ -1,0 +1,213 @@
+// Python view of the classes:
+//
+//   class Permissions:                       # final, immutable, no __dict__
+//       def __new__(cls, network_outbound=None, fs_read=None, fs_write=None,
+//                   subprocess=None): ...
+//       network_outbound: list[str] | None   # a new list on every access
+//       filesystem_read: list[str] | None
+//       filesystem_write: list[str] | None
+//       subprocess: bool | None
+//
+//   class PermissionViolation:               # created only by the module
+//       skill_name: str
+//       violation_type: str
+//       requested: str
+//
+// Both are heap types from PyType_FromSpec named "builtins.*", so their
+// __module__ is "builtins". Each instance holds its native record in place.
+#include "module/classes.hpp"
+
+#include <new>
+#include <utility>
+
+#include "module/binding.hpp"
+#include "module/boundary.hpp"
+#include "module/names.hpp"
+#include "module/once.hpp"
+#include "module/ref.hpp"
+
+namespace morvane::py {
+namespace {
+
+struct PermissionsObject {
+  PyObject_HEAD
+  Permissions record;
+};
+
+struct ViolationObject {
+  PyObject_HEAD
+  permissions::Violation violation;
+};
+
+const Permissions& record_of(PyObject* self) { return reinterpret_cast<PermissionsObject*>(self)->record; }
+const permissions::Violation& violation_of(PyObject* self) {
+  return reinterpret_cast<ViolationObject*>(self)->violation;
+}
+
+// Allocation through the base object's allocator, as object.__new__(cls) does.
+PyObject* allocate(PyObject* cls) {
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  return alloc(type, 0);
+}
+
+// Releases the native record, then the memory through the type's free slot.
+template <class Object, class Member>
+void deallocate(PyObject* self, Member Object::*member) {
+  PyTypeObject* type = Py_TYPE(self);
+  std::destroy_at(&(reinterpret_cast<Object*>(self)->*member));
+  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_fn(self);
+  Py_DECREF(type);
+}
+
+PyObject* optional_list(const TextList* list) { return list ? to_python(*list) : none(); }
+
+constexpr Params<4> permissions_params{{"network_outbound", "fs_read", "fs_write", "subprocess"}};
+const Signature permissions_signature{"Permissions.__new__()", permissions_params.span(), 0};
+
+PyObject* permissions_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    Bound<4> b;
+    if (!bind(permissions_signature, args, kwargs, b)) return nullptr;
+    auto outbound = to_optional(b[0], "network_outbound", to_utf8_list);
+    if (!outbound) return nullptr;
+    auto read = to_optional(b[1], "fs_read", to_utf8_list);
+    if (!read) return nullptr;
+    auto write = to_optional(b[2], "fs_write", to_utf8_list);
+    if (!write) return nullptr;
+    auto subprocess = to_optional(b[3], "subprocess", to_bool);
+    if (!subprocess) return nullptr;
+
+    Permissions record;
+    if (*outbound) record.network = NetworkPermissions{(*outbound)->to_strings()};
+    if (*read || *write) {
+      FilesystemPermissions fs;
+      if (*read) fs.read = (*read)->to_strings();
+      if (*write) fs.write = (*write)->to_strings();
+      record.filesystem = std::move(fs);
+    }
+    record.subprocess = *subprocess;
+
+    PyObject* self = allocate(reinterpret_cast<PyObject*>(cls));
+    if (!self) return nullptr;
+    std::construct_at(&reinterpret_cast<PermissionsObject*>(self)->record, std::move(record));
+    return self;
+  });
+}
+
+void permissions_dealloc(PyObject* self) { deallocate(self, &PermissionsObject::record); }
+
+PyObject* get_network_outbound(PyObject* self, void*) {
+  return guarded([&] { return optional_list(record_of(self).network_outbound()); });
+}
+PyObject* get_filesystem_read(PyObject* self, void*) {
+  return guarded([&] { return optional_list(record_of(self).filesystem_read()); });
+}
+PyObject* get_filesystem_write(PyObject* self, void*) {
+  return guarded([&] { return optional_list(record_of(self).filesystem_write()); });
+}
+PyObject* get_subprocess(PyObject* self, void*) {
+  const std::optional<bool> v = record_of(self).subprocess;
+  return v ? to_python(*v) : none();
+}
+
+PyGetSetDef permissions_getset[] = {
+    {"network_outbound", get_network_outbound, nullptr, nullptr, nullptr},
+    {"filesystem_read", get_filesystem_read, nullptr, nullptr, nullptr},
+    {"filesystem_write", get_filesystem_write, nullptr, nullptr, nullptr},
+    {"subprocess", get_subprocess, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot permissions_slots[] = {
+    {Py_tp_doc, const_cast<char*>(
+                    "Permissions(network_outbound=None, fs_read=None, fs_write=None, subprocess=None)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(permissions_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(permissions_dealloc)},
+    {Py_tp_getset, permissions_getset},
+    {0, nullptr},
+};
+
+PyType_Spec permissions_spec = {
+    "builtins.Permissions", static_cast<int>(sizeof(PermissionsObject)), 0, Py_TPFLAGS_DEFAULT,
+    permissions_slots,
+};
+
+// "cannot create 'builtins.PermissionViolation' instances", naming the class
+// by its __module__ ("<unknown>" when unreadable) and __qualname__.
+PyObject* violation_new(PyTypeObject* cls, PyObject*, PyObject*) {
+  auto* type = reinterpret_cast<PyObject*>(cls);
+  PyObject* module_attr = interned(Name::Module);
+  PyObject* qualname_attr = interned(Name::Qualname);
+  if (!module_attr || !qualname_attr) return nullptr;
+  Ref module = Ref::steal(PyObject_GetAttr(type, module_attr));
+  if (!module || !PyUnicode_Check(module.get())) {
+    PyErr_Clear();
+    module = Ref::steal(PyUnicode_FromString("<unknown>"));
+    if (!module) return nullptr;
+  }
+  Ref qualname = Ref::steal(PyObject_GetAttr(type, qualname_attr));
+  if (!qualname) return nullptr;
+  PyErr_Format(PyExc_TypeError, "cannot create '%S.%S' instances", module.get(), qualname.get());
+  return nullptr;
+}
+
+void violation_dealloc(PyObject* self) { deallocate(self, &ViolationObject::violation); }
+
+PyObject* get_skill_name(PyObject* self, void*) { return to_python(std::string_view(violation_of(self).skill_name)); }
+PyObject* get_violation_type(PyObject* self, void*) {
+  return to_python(std::string_view(violation_of(self).violation_type));
+}
+PyObject* get_requested(PyObject* self, void*) { return to_python(std::string_view(violation_of(self).requested)); }
+
+PyGetSetDef violation_getset[] = {
+    {"skill_name", get_skill_name, nullptr, nullptr, nullptr},
+    {"violation_type", get_violation_type, nullptr, nullptr, nullptr},
+    {"requested", get_requested, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot violation_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(violation_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(violation_dealloc)},
+    {Py_tp_getset, violation_getset},
+    {0, nullptr},
+};
+
+PyType_Spec violation_spec = {
+    "builtins.PermissionViolation", static_cast<int>(sizeof(ViolationObject)), 0, Py_TPFLAGS_DEFAULT,
+    violation_slots,
+};
+
+ProcessOnce permissions_cell;
+ProcessOnce violation_cell;
+
+}  // namespace
+
+PyObject* permissions_class() {
+  return permissions_cell.get([] { return PyType_FromSpec(&permissions_spec); });
+}
+
+PyObject* permission_violation_class() {
+  return violation_cell.get([] { return PyType_FromSpec(&violation_spec); });
+}
+
+const Permissions* permissions_record(PyObject* o) {
+  PyObject* cls = permissions_class();
+  if (!cls) return nullptr;
+  // The class takes no subclasses, so an exact type test is the instance test.
+  if (reinterpret_cast<PyObject*>(Py_TYPE(o)) != cls) return nullptr;
+  return &record_of(o);
+}
+
+PyObject* new_permission_violation(permissions::Violation&& v) {
+  PyObject* cls = permission_violation_class();
+  if (!cls) return nullptr;
+  PyObject* self = allocate(cls);
+  if (!self) return nullptr;
+  std::construct_at(&reinterpret_cast<ViolationObject*>(self)->violation, std::move(v));
+  return self;
+}
+
+}  // namespace morvane::py
