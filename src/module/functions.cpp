@@ -3,6 +3,9 @@
 // operation, convert the result or raise the reported failure.
 #include "module/functions.hpp"
 
+#include <new>
+#include <stdexcept>
+
 #include "archive/extract.hpp"
 #include "archive/integrity.hpp"
 #include "lockfile/lockfile_io.hpp"

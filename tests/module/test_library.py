@@ -1,0 +1,94 @@
+"""The built library: what it exports, what it imports, and where it loads."""
+
+import glob
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import morvane_core
+
+LIBRARY = pathlib.Path(morvane_core.__file__)
+ABI_LIST = pathlib.Path(__file__).with_name("stable_abi_3_9.txt")
+
+
+def dynamic_symbols(*flags):
+    if shutil.which("nm") is None:
+        pytest.skip("nm is not installed")
+    out = subprocess.run(["nm", "-D", *flags, str(LIBRARY)], check=True, capture_output=True, text=True).stdout
+    return {line.split()[-1].split("@")[0] for line in out.splitlines() if line.strip()}
+
+
+def test_library_file_is_the_stable_abi_build():
+    assert LIBRARY.name == "morvane_core.abi3.so"
+
+
+def test_only_the_init_function_is_exported():
+    assert dynamic_symbols("--defined-only") == {"PyInit_morvane_core"}
+
+
+def test_every_imported_python_symbol_is_in_the_3_9_stable_abi():
+    allowed = {line for line in ABI_LIST.read_text().splitlines() if line and not line.startswith("#")}
+    imported = {s for s in dynamic_symbols("--undefined-only") if s.startswith(("Py", "_Py"))}
+    assert imported, "the library should import the interpreter's API"
+    assert sorted(imported - allowed) == []
+
+
+SMOKE = r"""
+import sys
+sys.path.insert(0, sys.argv[1])
+import morvane_core as m
+assert m.__file__.endswith("morvane_core.abi3.so"), m.__file__
+assert m.is_path_allowed("src/a", ["src/**"]) is True
+assert m.is_domain_allowed("example.org", ["*.example.org"]) is True
+p = m.Permissions(network_outbound=["a.org"], subprocess=True)
+v = m.collect_permission_violations(m.Permissions(), p, "s")
+assert [(x.violation_type, x.requested) for x in v] == [("subprocess", "true"), ("network.outbound", "a.org")]
+try:
+    m.read_lockfile(5)
+except TypeError as e:
+    assert str(e) == "argument 'path': 'int' object is not an instance of 'str'", e
+else:
+    raise AssertionError("no TypeError")
+print(sys.version_info[:2])
+"""
+
+
+def interpreters():
+    """Every CPython 3.9+ on this machine: the running one, the system's and pyenv's."""
+    candidates = [sys.executable, shutil.which("python3") or ""]
+    candidates += glob.glob("/usr/bin/python3.[0-9]*")
+    candidates += glob.glob(os.path.expanduser("~/.pyenv/versions/3.*/bin/python3"))
+    found = {}
+    for exe in candidates:
+        if not exe or not os.access(exe, os.X_OK) or exe.endswith("-config"):
+            continue
+        try:
+            probe = subprocess.run([exe, "-c", "import sys,platform;print(platform.python_implementation(), *sys.version_info[:2])"],
+                                   capture_output=True, text=True, timeout=30)
+        except (OSError, subprocess.TimeoutExpired):
+            continue
+        parts = probe.stdout.split()
+        if probe.returncode == 0 and len(parts) == 3 and parts[0] == "CPython" and (int(parts[1]), int(parts[2])) >= (3, 9):
+            found.setdefault((int(parts[1]), int(parts[2])), exe)
+    return found
+
+
+def test_one_build_loads_in_every_interpreter():
+    found = interpreters()
+    assert found, "no CPython 3.9+ found"
+    # Copy the library alone into an empty folder so nothing else is importable.
+    target = pathlib.Path(os.environ.get("TMPDIR", "/tmp")) / f"morvane-abi-{os.getpid()}"
+    target.mkdir(exist_ok=True)
+    shutil.copy2(LIBRARY, target / LIBRARY.name)
+    failures = {}
+    for version, exe in sorted(found.items()):
+        run = subprocess.run([exe, "-I", "-c", SMOKE, str(target)], capture_output=True, text=True, timeout=60)
+        if run.returncode != 0 or run.stdout.strip() != str(version):
+            failures[f"{version} {exe}"] = run.stdout + run.stderr
+    shutil.rmtree(target, ignore_errors=True)
+    assert failures == {}
+    print("loaded under", ", ".join(f"{a}.{b}" for a, b in sorted(found)))

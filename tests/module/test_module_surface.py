@@ -1,0 +1,72 @@
+"""The module object: attributes, their order, documentation and re-import."""
+
+import importlib
+import inspect
+import sys
+
+import pytest
+
+import morvane_core as m
+
+NAMES = [
+    "Permissions", "PermissionViolation", "check_permission_budget", "collect_permission_violations",
+    "is_domain_allowed", "is_path_allowed", "verify_integrity", "extract_tarball", "resolve_version",
+    "read_lockfile", "write_lockfile",
+]
+
+SIGNATURES = {
+    "read_lockfile": "(path)",
+    "write_lockfile": "(path, json_content)",
+    "extract_tarball": "(data, dest)",
+    "resolve_version": "(available, range)",
+    "verify_integrity": "(data, expected_integrity)",
+    "is_path_allowed": "(requested_path, allowed_paths)",
+    "is_domain_allowed": "(domain, allowed_domains)",
+    "check_permission_budget": "(budget, skill_perms, skill_name)",
+    "collect_permission_violations": "(budget, skill_perms, skill_name)",
+}
+
+
+def test_all_lists_the_eleven_names_in_the_order_they_were_added():
+    assert m.__all__ == NAMES
+    public = [k for k in vars(m) if not k.startswith("_")]
+    assert public == NAMES
+
+
+def test_module_docstring_is_present_and_empty():
+    assert m.__doc__ == ""
+    assert m.__name__ == "morvane_core"
+
+
+@pytest.mark.parametrize("name, signature", SIGNATURES.items())
+def test_functions_carry_their_signature(name, signature):
+    fn = getattr(m, name)
+    assert fn.__name__ == name
+    assert fn.__text_signature__ == signature
+    assert fn.__doc__ is None
+    assert fn.__module__ == m.__name__
+    assert fn.__self__ is None
+    assert str(inspect.signature(fn)) == signature
+
+
+def test_classes_are_builtins_named():
+    for cls in (m.Permissions, m.PermissionViolation):
+        assert cls.__module__ == "builtins"
+        assert cls.__qualname__ == cls.__name__
+    assert m.Permissions.__text_signature__ == "(network_outbound=None, fs_read=None, fs_write=None, subprocess=None)"
+    assert str(inspect.signature(m.Permissions)) == "(network_outbound=None, fs_read=None, fs_write=None, subprocess=None)"
+
+
+def test_a_fresh_import_shares_the_classes_and_makes_new_functions():
+    old = sys.modules.pop("morvane_core")
+    try:
+        fresh = importlib.import_module("morvane_core")
+        assert fresh is not old
+        assert fresh.Permissions is old.Permissions
+        assert fresh.PermissionViolation is old.PermissionViolation
+        assert fresh.is_path_allowed is not old.is_path_allowed
+        assert fresh.__all__ == NAMES
+        assert fresh.is_path_allowed("a", ["a"]) is True
+        assert isinstance(fresh.Permissions(), old.Permissions)
+    finally:
+        sys.modules["morvane_core"] = old
