@@ -170,6 +170,59 @@ std::optional<BytesView> to_bytes(PyObject* o, const char* param) {
   return BytesView{{reinterpret_cast<const unsigned char*>(data), static_cast<std::size_t>(size)}};
 }
 
+namespace {
+
+// Appends one item's UTF-8 text to the list; false with the error set and
+// wrapped when the item is not a str or cannot be encoded.
+bool append_item(Utf8List& list, std::vector<std::size_t>& ends, PyObject* item, const char* param) {
+  if (!PyUnicode_Check(item)) {
+    refuse(item, "str", param);
+    return false;
+  }
+  // The bytes object lives only for the copy, so the allocator hands the same
+  // block back for the next item.
+  auto text = utf8_of(item);
+  if (!text) {
+    wrap_argument_error(param);
+    return false;
+  }
+  list.arena.insert(list.arena.end(), text->view.begin(), text->view.end());
+  ends.push_back(list.arena.size());
+  return true;
+}
+
+// The common case, a list or tuple of ASCII str, without one bytes object per
+// item: join the items, encode once, and cut the result at the items' lengths
+// (for ASCII text, code points and bytes coincide). Returns false, with no
+// error set, when the case does not apply; the item-by-item path then gives
+// the exact answer, errors included.
+bool join_ascii(PyObject* seq, Utf8List& list) {
+  const bool is_list = PyList_Check(seq);
+  const Py_ssize_t n = is_list ? PyList_Size(seq) : PyTuple_Size(seq);
+  auto item = [&](Py_ssize_t i) { return is_list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i); };
+  for (Py_ssize_t i = 0; i < n; ++i)
+    if (!PyUnicode_Check(item(i))) return false;
+  Ref empty = Ref::steal(PyUnicode_FromStringAndSize("", 0));
+  Ref joined = Ref::steal(empty ? PyUnicode_Join(empty.get(), seq) : nullptr);
+  Ref bytes = Ref::steal(joined ? PyUnicode_AsUTF8String(joined.get()) : nullptr);
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (!bytes || PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0 || size != PyUnicode_GetLength(joined.get())) {
+    PyErr_Clear();
+    return false;
+  }
+  list.views.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    const auto len = static_cast<std::size_t>(PyUnicode_GetLength(item(i)));
+    list.views.emplace_back(data, len);
+    data += len;
+  }
+  list.joined = std::move(bytes);
+  return true;
+}
+
+}  // namespace
+
 std::optional<Utf8List> to_utf8_list(PyObject* o, const char* param) {
   if (PyUnicode_Check(o)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
@@ -181,34 +234,40 @@ std::optional<Utf8List> to_utf8_list(PyObject* o, const char* param) {
     return std::nullopt;
   }
   Utf8List list;
+  std::vector<std::size_t> ends;
   const Py_ssize_t hint = PyObject_Size(o);
   if (hint < 0) PyErr_Clear();
-  else {
-    const auto n = static_cast<std::size_t>(std::min(hint, max_reserve_hint));
-    list.owners.reserve(n);
-    list.views.reserve(n);
-  }
-  Ref iter = Ref::steal(PyObject_GetIter(o));
-  if (!iter) {
-    wrap_argument_error(param);
-    return std::nullopt;
-  }
-  while (Ref item = Ref::steal(PyIter_Next(iter.get()))) {
-    if (!PyUnicode_Check(item.get())) {
-      refuse(item.get(), "str", param);
-      return std::nullopt;
-    }
-    auto text = utf8_of(item.get());
-    if (!text) {
+  else ends.reserve(static_cast<std::size_t>(std::min(hint, max_reserve_hint)));
+
+  if ((PyList_Check(o) || PyTuple_Check(o)) && join_ascii(o, list)) return list;
+  if (PyErr_Occurred()) return std::nullopt;
+
+  if (PyList_Check(o) || PyTuple_Check(o)) {
+    // Indexing a list or tuple visits the same items as iterating it, and no
+    // Python code runs between the items, so the container cannot change.
+    const bool is_list = PyList_Check(o);
+    const Py_ssize_t n = is_list ? PyList_Size(o) : PyTuple_Size(o);
+    for (Py_ssize_t i = 0; i < n; ++i)
+      if (!append_item(list, ends, is_list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i), param))
+        return std::nullopt;
+  } else {
+    Ref iter = Ref::steal(PyObject_GetIter(o));
+    if (!iter) {
       wrap_argument_error(param);
       return std::nullopt;
     }
-    list.views.push_back(text->view);
-    list.owners.push_back(std::move(text->owner));
+    while (Ref item = Ref::steal(PyIter_Next(iter.get())))
+      if (!append_item(list, ends, item.get(), param)) return std::nullopt;
+    if (PyErr_Occurred()) {
+      wrap_argument_error(param);
+      return std::nullopt;
+    }
   }
-  if (PyErr_Occurred()) {
-    wrap_argument_error(param);
-    return std::nullopt;
+  list.views.reserve(ends.size());
+  std::size_t start = 0;
+  for (std::size_t end : ends) {
+    list.views.emplace_back(list.arena.data() + start, end - start);
+    start = end;
   }
   return list;
 }

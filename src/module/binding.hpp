@@ -52,9 +52,13 @@ struct Utf8 {
   std::string_view view;
 };
 
-// UTF-8 texts of a sequence-of-str argument, in order.
+// UTF-8 texts of a sequence-of-str argument, in order. The views point into
+// one buffer holding the texts back to back: `joined` (a bytes object) when
+// every text is ASCII, else `arena` (a vector, whose storage stays put when
+// the list is moved, unlike a short string's).
 struct Utf8List {
-  std::vector<Ref> owners;
+  Ref joined;
+  std::vector<char> arena;
   std::vector<std::string_view> views;
   std::vector<std::string> to_strings() const { return {views.begin(), views.end()}; }
 };

@@ -1,0 +1,56 @@
+"""Shared helpers for the benchmark scripts: timing and the result table.
+
+Every benchmark module exposes run() -> list[Row]; run.py gathers them all.
+"""
+
+import dataclasses
+import timeit
+
+
+@dataclasses.dataclass
+class Row:
+    operation: str      # what is measured, e.g. "is_path_allowed"
+    case: str           # the input, e.g. "20 entries"
+    ours: float         # seconds per call of morvane_core
+    peer: str           # the peer's name
+    theirs: float       # seconds per call of the peer
+    target: float | None = None  # required ratio theirs/ours (None: shown only)
+    unit: str = "s"
+
+    @property
+    def ratio(self):
+        return self.theirs / self.ours if self.ours else float("inf")
+
+    @property
+    def met(self):
+        return None if self.target is None else self.ratio >= self.target
+
+
+def per_call(fn, number=None, repeat=5, min_time=0.2):
+    """Best seconds per call over `repeat` runs, each long enough to time well."""
+    timer = timeit.Timer(fn)
+    if number is None:
+        number, _ = timer.autorange()
+        while number * (timer.timeit(number) / number) < min_time and number < 10_000_000:
+            number *= 2
+    return min(timer.repeat(repeat=repeat, number=number)) / number
+
+
+def human(seconds):
+    for unit, scale in (("s", 1), ("ms", 1e-3), ("µs", 1e-6), ("ns", 1e-9)):
+        if seconds >= scale or unit == "ns":
+            return f"{seconds / scale:.3g} {unit}"
+    return f"{seconds} s"
+
+
+def print_table(rows):
+    header = ("operation", "case", "morvane_core", "peer", "peer time", "ratio", "target")
+    lines = [header]
+    for r in rows:
+        target = "" if r.target is None else f"≥{r.target:g}x {'met' if r.met else 'MISSED'}"
+        lines.append((r.operation, r.case, human(r.ours), r.peer, human(r.theirs), f"{r.ratio:.2f}x", target))
+    widths = [max(len(str(line[i])) for line in lines) for i in range(len(header))]
+    for i, line in enumerate(lines):
+        print("  ".join(str(c).ljust(w) for c, w in zip(line, widths)).rstrip())
+        if i == 0:
+            print("  ".join("-" * w for w in widths))

@@ -1,0 +1,87 @@
+"""Repeated calls leave resident memory flat: no reference or native leaks at the boundary."""
+
+import gc
+import gzip
+import io
+import os
+import tarfile
+
+import pytest
+
+import morvane_core as m
+from morvane_core import Permissions
+
+ROUNDS = 100_000
+# A leak of even one small object per call would add several MiB over ROUNDS calls.
+ALLOWED_GROWTH = 2 * 1024 * 1024
+FIRST_FILE_SYSTEM_CALL = 13
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def small_archive():
+    raw = io.BytesIO()
+    with tarfile.open(fileobj=raw, mode="w") as tar:
+        info = tarfile.TarInfo("package/a.txt")
+        info.size = 3
+        tar.addfile(info, io.BytesIO(b"abc"))
+    return gzip.compress(raw.getvalue())
+
+
+def calls(tmp_path):
+    lock = str(tmp_path / "lock.json")
+    dest = str(tmp_path / "out")
+    doc = '{"lockfileVersion":1,"skills":{"a":{"resolved":"1.0.0","integrity":"x","permissions":{}}}}'
+    m.write_lockfile(lock, doc)
+    archive = small_archive()
+    budget = Permissions(["*.a.org"], ["/r/**"], ["/w/**"], False)
+    skill = Permissions(["x.a.org", "b.org"], ["/r/x", "/q"], ["/w/y"], True)
+
+    def expect(exc, fn, *args, **kwargs):
+        try:
+            fn(*args, **kwargs)
+        except exc:
+            return
+        raise AssertionError(f"{fn.__name__} did not raise {exc.__name__}")
+
+    return [
+        lambda: m.is_path_allowed("/r/x", ["/r/**", "/q"]),
+        lambda: expect(TypeError, m.is_path_allowed, "a", "b"),
+        lambda: expect(TypeError, m.is_path_allowed, "a", ["b", 1]),
+        lambda: m.is_domain_allowed("x.a.org", ("*.a.org",)),
+        lambda: expect(TypeError, m.is_domain_allowed, "a", ["b"], extra=1),
+        lambda: m.collect_permission_violations(budget, skill, "s"),
+        lambda: expect(PermissionError, m.check_permission_budget, budget, skill, "s"),
+        lambda: expect(TypeError, m.check_permission_budget, budget, None, "s"),
+        lambda: Permissions(["a"], ["b"], ["c"], True).filesystem_read,
+        lambda: expect(TypeError, Permissions, subprocess=1),
+        lambda: m.resolve_version(["1.0.0", "1.2.0-rc.1", "1.1.0+b", "bad"], "^1"),
+        lambda: m.resolve_version([], "bad range"),
+        lambda: expect(ValueError, m.verify_integrity, b"abc", "sha512-x"),
+        lambda: m.extract_tarball(archive, dest),
+        lambda: expect(OSError, m.extract_tarball, b"not gzip", dest),
+        lambda: m.read_lockfile(lock),
+        lambda: expect(OSError, m.read_lockfile, lock + ".missing"),
+        lambda: m.write_lockfile(lock, doc),
+        lambda: expect(ValueError, m.write_lockfile, lock, "{}"),
+        lambda: expect(TypeError, m.read_lockfile),
+    ]
+
+
+@pytest.mark.parametrize("index", range(20))
+def test_resident_memory_stays_flat(tmp_path, index):
+    call = calls(tmp_path)[index]
+    # File-system calls are slower; a tenth of the rounds still shows a leak.
+    rounds = ROUNDS // 10 if index >= FIRST_FILE_SYSTEM_CALL else ROUNDS
+    for _ in range(2_000):
+        call()
+    gc.collect()
+    before = resident_bytes()
+    for _ in range(rounds):
+        call()
+    gc.collect()
+    growth = resident_bytes() - before
+    assert growth < ALLOWED_GROWTH * rounds // ROUNDS + 256 * 1024, f"grew {growth} bytes over {rounds} calls"
