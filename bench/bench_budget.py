@@ -45,4 +45,4 @@ def run():
 
 
 if __name__ == "__main__":
-    common.print_table(run())
+    common.main(run)

@@ -54,3 +54,15 @@ def print_table(rows):
         print("  ".join(str(c).ljust(w) for c, w in zip(line, widths)).rstrip())
         if i == 0:
             print("  ".join("-" * w for w in widths))
+
+
+def main(run):
+    """Entry point of a benchmark script: print the table, or JSON rows with --json."""
+    import json
+    import sys
+
+    rows = run()
+    if "--json" in sys.argv[1:]:
+        print(json.dumps([dataclasses.asdict(r) for r in rows]))
+    else:
+        print_table(rows)
