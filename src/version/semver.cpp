@@ -55,11 +55,11 @@ std::optional<Parsed<std::string_view>> parse_identifiers(std::string_view in, I
   std::size_t pos = 0;
   for (;;) {
     const std::size_t start = pos;
-    bool digits_only = true;
-    for (; pos < in.size() && is_identifier_char(in[pos]); ++pos) digits_only = digits_only && is_digit(in[pos]);
+    bool all_digits = true;
+    for (; pos < in.size() && is_identifier_char(in[pos]); ++pos) all_digits = all_digits && is_digit(in[pos]);
     const std::size_t length = pos - start;
     if (length == 0) return std::nullopt;
-    if (kind == IdentifierKind::Prerelease && digits_only && length > 1 && in[start] == '0') return std::nullopt;
+    if (kind == IdentifierKind::Prerelease && all_digits && length > 1 && in[start] == '0') return std::nullopt;
     if (pos == in.size() || in[pos] != '.') return Parsed<std::string_view>{in.substr(0, pos), in.substr(pos)};
     ++pos;
   }
@@ -179,7 +179,9 @@ bool matches_less(const Version& v, const Comparator& c) {
   return order && *order < 0;
 }
 
-// From the comparator's patch (or, without one, its pre-release) upwards.
+// A greater patch decides; at the same patch, or with no patch written, the
+// pre-release must rank at least as high. With no patch written the
+// comparator's pre-release is empty, so the version must have none.
 bool patch_at_least(const Version& v, const Comparator& c) {
   if (c.patch && v.patch != *c.patch) return v.patch > *c.patch;
   return compare_prerelease(v.prerelease, c.prerelease) >= 0;
