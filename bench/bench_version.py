@@ -73,14 +73,14 @@ def peers():
         import nodesemver
 
         def node_select(versions, row):
-            spec = nodesemver.make_range(row[1], loose=False)
+            wanted = nodesemver.make_range(row[1], loose=False)
             best = None
             for text in versions:
                 try:
                     v = nodesemver.make_semver(text, loose=False)
                 except ValueError:
                     continue
-                if spec.test(v) and (best is None or v.compare(best) > 0):
+                if wanted.test(v) and (best is None or v.compare(best) > 0):
                     best = v
             return None if best is None else best.raw
 
@@ -90,18 +90,18 @@ def peers():
     try:
         import semantic_version
 
-        def npm_spec(versions, row):
-            spec = semantic_version.NpmSpec(row[1])
+        def npm_select(versions, row):
+            wanted = semantic_version.NpmSpec(row[1])
             parsed = []
             for text in versions:
                 try:
                     parsed.append(semantic_version.Version(text))
                 except ValueError:
                     pass
-            chosen = spec.select(parsed)
+            chosen = wanted.select(parsed)
             return None if chosen is None else str(chosen)
 
-        found["semantic_version"] = npm_spec
+        found["semantic_version"] = npm_select
     except ImportError:
         pass
     try:

@@ -11,7 +11,7 @@ from morvane_core import resolve_version
 
 U64_MAX = 2**64 - 1
 
-SPEC_CHAIN = [
+MIXED_CHAIN = [
     "2.1.0-a",
     "2.1.0-a.1",
     "2.1.0-a.b",
@@ -66,7 +66,7 @@ PRERELEASE = [
     "1.0.0",
 ]
 
-SPEC_BUILD_CHAIN = ["1.0.0", "1.0.0+0", "1.0.0+00", "1.0.0+1", "1.0.0+a", "1.0.0+a.b"]
+SHORT_BUILD_CHAIN = ["1.0.0", "1.0.0+0", "1.0.0+00", "1.0.0+1", "1.0.0+a", "1.0.0+a.b"]
 
 BUILD = [
     "1.0.0",
@@ -106,10 +106,10 @@ PRECEDENCE_BEFORE_BUILD = [
 ]
 
 CHAINS = {
-    "spec": SPEC_CHAIN,
+    "mixed": MIXED_CHAIN,
     "numeric parts": NUMERIC_PARTS,
     "pre-release": PRERELEASE,
-    "spec build": SPEC_BUILD_CHAIN,
+    "short build": SHORT_BUILD_CHAIN,
     "build": BUILD,
     "precedence before build": PRECEDENCE_BEFORE_BUILD,
 }
@@ -131,7 +131,7 @@ def test_every_pair_resolves_to_the_higher(name):
         assert resolve_version([hi, lo], range_text) == hi, (lo, hi)
 
 
-@pytest.mark.parametrize("name", ["numeric parts", "build", "spec build"])
+@pytest.mark.parametrize("name", ["numeric parts", "build", "short build"])
 def test_greatest_of_a_shuffled_chain(name):
     chain = CHAINS[name]
     rng = random.Random(name)

@@ -10,9 +10,9 @@ from hypothesis import strategies as st
 
 from morvane_core import resolve_version
 
-_spec = importlib.util.spec_from_file_location("version_semver_model", Path(__file__).with_name("semver_model.py"))
-model = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(model)
+_source = importlib.util.spec_from_file_location("version_semver_model", Path(__file__).with_name("semver_model.py"))
+model = importlib.util.module_from_spec(_source)
+_source.loader.exec_module(model)
 
 U64_MAX = model.U64_MAX
 
