@@ -1,7 +1,7 @@
 """resolve_version over 10,000 versions, side by side with pure-Python
 semantic-versioning libraries doing the same selection.
 
-    python bench/bench_version.py [--count N]
+    python bench/bench_version.py [--json]
 
 Each peer is given the version texts and a range in its closest syntax, and
 must parse the texts, skip invalid ones, keep the satisfying ones and return
@@ -10,10 +10,10 @@ skipped. The floor is a plain max() over the versions already parsed into
 tuples: the cost of looking at 10,000 Python objects once.
 """
 
-import argparse
 import random
 import time
 
+import common
 from morvane_core import resolve_version
 
 # (our range, npm-style range for node-semver and NpmSpec, match expressions
@@ -127,48 +127,29 @@ def peers():
     return found
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--count", type=int, default=10_000)
-    args = parser.parse_args()
-
-    versions = make_versions(args.count)
+def run(count=10_000):
+    versions = make_versions(count)
     parsed = [core_key(t) for t in versions if t[0].isdigit() and t.count(".") >= 2 and not t.endswith("-")]
     found = peers()
-    missing = [n for n in ("node-semver", "semantic_version", "semver") if n not in found]
-
-    print(f"{len(versions):,} versions; best of several runs, milliseconds per selection")
-    if missing:
-        print("not installed, skipped: " + ", ".join(missing))
     best_time(lambda: resolve_version(versions, "*"), 200)  # warm-up
-    header = ["comparators", "range", "morvane_core", "max() floor"] + list(found) + ["speed-up"]
     rows = []
     for row in RANGES:
         ours_range = row[0]
         ours = resolve_version(versions, ours_range)
         t_ours = best_time(lambda: resolve_version(versions, ours_range), 100)
-        t_floor = best_time(lambda: max(parsed), 50)
-        cells = [str(ours_range.count(",") + 1), ours_range, f"{t_ours * 1e3:.3f}", f"{t_floor * 1e3:.3f}"]
-        peer_times = []
+        case = f"{count:,} versions, {ours_range.count(',') + 1} comparator(s): {ours_range}"
+        rows.append(common.Row("resolve_version", case, t_ours, "max() over parsed tuples (floor)",
+                               best_time(lambda: max(parsed), 50)))
+        timed = []
         for name, select in found.items():
             result = select(versions, row)
-            t = best_time(lambda: select(versions, row), 5)
-            peer_times.append(t)
             mark = "" if result == ours else f" (chose {result})"
-            cells.append(f"{t * 1e3:.2f}{mark}")
-        cells.append(f"{min(peer_times) / t_ours:.0f}x" if peer_times else "-")
-        rows.append(cells)
-        print(f"  {ours_range!r} -> {ours}")
-
-    widths = [max(len(h), *(len(r[i]) for r in rows)) for i, h in enumerate(header)]
-    print(" | ".join(h.ljust(w) for h, w in zip(header, widths)))
-    print("-|-".join("-" * w for w in widths))
-    for r in rows:
-        print(" | ".join(c.ljust(w) for c, w in zip(r, widths)))
-    print("speed-up: the fastest installed peer's time divided by morvane_core's")
-    print("(chose X): the peer picked another version; these libraries ignore build metadata")
-    print("when ordering, so among versions of equal precedence their choice differs")
+            timed.append((best_time(lambda: select(versions, row), 5), name + mark))
+        # The target applies to the fastest library; the others are shown for reference.
+        for i, (t, name) in enumerate(sorted(timed)):
+            rows.append(common.Row("resolve_version", case, t_ours, name, t, 30 if i == 0 else None))
+    return rows
 
 
 if __name__ == "__main__":
-    main()
+    common.main(run)
