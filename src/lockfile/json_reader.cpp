@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "lockfile/json_writer.hpp"
+#include "lockfile/string_scan.hpp"
 
 namespace morvane::lockfile {
 namespace {
@@ -90,6 +91,16 @@ constexpr RecordShape network_shape{"struct NetworkPermissions", "struct Network
 constexpr RecordShape filesystem_shape{"struct FilesystemPermissions",
                                        "struct FilesystemPermissions with 2 elements", filesystem_fields, 0, 2};
 
+// The index of the field named `key`, or the number of fields.
+std::size_t field_index(const RecordShape& shape, std::string_view key) {
+  for (std::size_t i = 0; i < shape.fields.size(); ++i) {
+    const std::string_view name = shape.fields[i];
+    if (name.size() == key.size() && name[0] == key[0] && std::memcmp(name.data(), key.data(), key.size()) == 0)
+      return i;
+  }
+  return shape.fields.size();
+}
+
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr bool is_whitespace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
@@ -118,18 +129,6 @@ void append_utf8(std::string& out, std::uint32_t cp) {
     out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
-}
-
-// True when one of the eight bytes of `w` is a double quote, a backslash or
-// below 0x20: the bytes that end the plain run of a string.
-constexpr bool has_string_special(std::uint64_t w) {
-  constexpr std::uint64_t ones = 0x0101010101010101;
-  constexpr std::uint64_t highs = 0x8080808080808080;
-  auto has_zero = [](std::uint64_t v) { return (v - ones) & ~v & highs; };
-  const std::uint64_t quote = has_zero(w ^ (ones * '"'));
-  const std::uint64_t backslash = has_zero(w ^ (ones * '\\'));
-  const std::uint64_t control = (w - ones * 0x20) & ~w & highs;
-  return (quote | backslash | control) != 0;
 }
 
 // "string \"...\"": the text between double quotes, with a backslash before
@@ -303,17 +302,7 @@ class Reader {
     bool decoded = false;
     if constexpr (Decode) scratch_.clear();
     for (;;) {
-      while (end_ - p_ >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, p_, 8);
-        if (has_string_special(w)) break;
-        p_ += 8;
-      }
-      while (p_ < end_) {
-        const auto c = static_cast<unsigned char>(*p_);
-        if (c == '"' || c == '\\' || c < 0x20) break;
-        ++p_;
-      }
+      p_ = find_string_special(p_, end_);
       if (p_ == end_) return syntax(Syntax::EofString);
       const char c = *p_;
       if (c == '"') {
@@ -564,12 +553,11 @@ class Reader {
   bool record_object(const RecordShape& shape, ReadField& field) {
     std::uint32_t seen = 0;
     const bool read = members([&](std::string_view key) {
-      const auto it = std::find(shape.fields.begin(), shape.fields.end(), key);
-      if (it == shape.fields.end()) return colon() && skip_value();
-      const auto index = static_cast<std::size_t>(it - shape.fields.begin());
+      const std::size_t index = field_index(shape, key);
+      if (index == shape.fields.size()) return colon() && skip_value();
       if (seen >> index & 1) {
         skip_whitespace();
-        return fail("duplicate field `" + std::string(*it) + "`", p_);
+        return fail("duplicate field `" + std::string(shape.fields[index]) + "`", p_);
       }
       seen |= std::uint32_t{1} << index;
       return colon() && field(index);

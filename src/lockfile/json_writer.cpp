@@ -3,9 +3,10 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstddef>
-#include <string_view>
+#include <cstring>
 #include <system_error>
+
+#include "lockfile/string_scan.hpp"
 
 namespace morvane::lockfile {
 namespace {
@@ -14,9 +15,10 @@ namespace {
 // scientific form keeps very large and very small scores short.
 constexpr int min_positional_exponent = -5;
 constexpr int max_positional_exponent = 15;
+constexpr std::size_t max_u32_chars = 10;
 
 // What follows the backslash for each byte that must be escaped inside a
-// string: a letter for the five short escapes, 'u' for \u00XX, 0 for none.
+// string: a letter for the five short escapes, 'u' for \u00XX.
 constexpr std::array<char, 256> escape_table = [] {
   std::array<char, 256> t{};
   for (int c = 0; c < 0x20; ++c) t[c] = 'u';
@@ -30,19 +32,108 @@ constexpr std::array<char, 256> escape_table = [] {
   return t;
 }();
 
-template <bool Pretty>
+std::size_t escaped_size(std::string_view text) {
+  std::size_t size = text.size() + 2;
+  const char* const end = text.data() + text.size();
+  for (const char* p = find_string_special(text.data(), end); p != end; p = find_string_special(p + 1, end)) {
+    size += escape_table[static_cast<unsigned char>(*p)] == 'u' ? 5 : 1;
+  }
+  return size;
+}
+
+char* write_escaped(char* out, std::string_view text) {
+  static constexpr char hex_digits[] = "0123456789abcdef";
+  *out++ = '"';
+  const char* run = text.data();
+  const char* const end = run + text.size();
+  for (;;) {
+    const char* special = find_string_special(run, end);
+    std::memcpy(out, run, static_cast<std::size_t>(special - run));
+    out += special - run;
+    if (special == end) break;
+    const auto byte = static_cast<unsigned char>(*special);
+    const char escape = escape_table[byte];
+    *out++ = '\\';
+    *out++ = escape;
+    if (escape == 'u') {
+      *out++ = '0';
+      *out++ = '0';
+      *out++ = hex_digits[byte >> 4];
+      *out++ = hex_digits[byte & 0xF];
+    }
+    run = special + 1;
+  }
+  *out++ = '"';
+  return out;
+}
+
+// Measures what BufferSink writes, strings as if none needed an escape and
+// floats at their longest. Both run the same Writer, so no byte is missed;
+// the measure looks at no string's bytes, which keeps it cheap.
+class CountingSink {
+ public:
+  void byte(char) { ++size_; }
+  void bytes(std::string_view s) { size_ += s.size(); }
+  void spaces(std::size_t n) { size_ += n; }
+  void string(std::string_view s) { size_ += s.size() + 2; }
+  void number(std::uint32_t) { size_ += max_u32_chars; }
+  void score(double) { size_ += max_float_chars; }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::size_t size_ = 0;
+};
+
+// Writes into a buffer sized by CountingSink; only a string with escapes,
+// longer than counted, makes it grow, by exactly its extra bytes.
+class BufferSink {
+ public:
+  explicit BufferSink(std::string& buf) : buf_(buf), p_(buf.data()) {}
+  void byte(char c) { *p_++ = c; }
+  void bytes(std::string_view s) {
+    std::memcpy(p_, s.data(), s.size());
+    p_ += s.size();
+  }
+  void spaces(std::size_t n) {
+    std::memset(p_, ' ', n);
+    p_ += n;
+  }
+  void string(std::string_view s) {
+    const char* const end = s.data() + s.size();
+    if (find_string_special(s.data(), end) != end) {
+      const std::size_t used = static_cast<std::size_t>(p_ - buf_.data());
+      buf_.resize(buf_.size() + escaped_size(s) - (s.size() + 2));
+      p_ = buf_.data() + used;
+      p_ = write_escaped(p_, s);
+      return;
+    }
+    *p_++ = '"';
+    std::memcpy(p_, s.data(), s.size());
+    p_ += s.size();
+    *p_++ = '"';
+  }
+  void number(std::uint32_t v) { p_ = std::to_chars(p_, p_ + max_u32_chars, v).ptr; }
+  void score(double v) { p_ = format_float(p_, v); }
+  void finish() { buf_.resize(static_cast<std::size_t>(p_ - buf_.data())); }
+
+ private:
+  std::string& buf_;
+  char* p_;
+};
+
+template <bool Pretty, class Sink>
 class Writer {
  public:
-  explicit Writer(std::string& out) : out_(out) {}
+  explicit Writer(Sink& out) : out_(out) {}
 
   void lockfile(const Lockfile& doc) {
-    out_ += '{';
+    out_.byte('{');
     ++depth_;
     first_key("lockfileVersion");
-    unsigned_number(doc.lockfileVersion);
+    out_.number(doc.lockfileVersion);
     next_key("skills");
     if (doc.skills.empty()) {
-      out_ += "{}";
+      out_.bytes("{}");
     } else {
       open('{');
       bool first = true;
@@ -60,27 +151,27 @@ class Writer {
   void lock_entry(const LockEntry& entry) {
     open('{');
     first_key("resolved");
-    append_json_string(out_, entry.resolved);
+    out_.string(entry.resolved);
     next_key("integrity");
-    append_json_string(out_, entry.integrity);
+    out_.string(entry.integrity);
     next_key("permissions");
     permissions(entry.permissions);
     next_key("audit_score");
     if (entry.audit_score && std::isfinite(*entry.audit_score)) {
-      append_float(out_, *entry.audit_score);
+      out_.score(*entry.audit_score);
     } else {
-      out_ += "null";
+      out_.bytes("null");
     }
     next_key("dependencies");
     if (entry.dependencies.empty()) {
-      out_ += "{}";
+      out_.bytes("{}");
     } else {
       open('{');
       bool first = true;
       for (const auto& [name, range] : entry.dependencies) {
         member_separator(first);
         key_string(name);
-        append_json_string(out_, range);
+        out_.string(range);
       }
       close('}');
     }
@@ -96,7 +187,7 @@ class Writer {
       text_list(perms.network->outbound);
       close('}');
     } else {
-      out_ += "null";
+      out_.bytes("null");
     }
     next_key("filesystem");
     if (perms.filesystem) {
@@ -107,194 +198,155 @@ class Writer {
       text_list(perms.filesystem->write);
       close('}');
     } else {
-      out_ += "null";
+      out_.bytes("null");
     }
     next_key("subprocess");
-    out_ += perms.subprocess ? (*perms.subprocess ? "true" : "false") : "null";
+    out_.bytes(perms.subprocess ? (*perms.subprocess ? "true" : "false") : "null");
     close('}');
   }
 
   void text_list(const std::optional<TextList>& list) {
     if (!list) {
-      out_ += "null";
+      out_.bytes("null");
     } else if (list->empty()) {
-      out_ += "[]";
+      out_.bytes("[]");
     } else {
       open('[');
       bool first = true;
       for (const auto& text : *list) {
         member_separator(first);
-        append_json_string(out_, text);
+        out_.string(text);
       }
       close(']');
     }
   }
 
-  void unsigned_number(std::uint32_t value) {
-    char buf[16];
-    auto result = std::to_chars(buf, buf + sizeof buf, value);
-    out_.append(buf, result.ptr);
-  }
-
   void open(char bracket) {
-    out_ += bracket;
+    out_.byte(bracket);
     ++depth_;
   }
 
-  // Only non-empty containers are opened, so every close follows a member.
+  // Only containers with members are opened, so a line break always belongs
+  // before the closing bracket.
   void close(char bracket) {
     --depth_;
     line_break();
-    out_ += bracket;
+    out_.byte(bracket);
   }
 
   void member_separator(bool& first) {
-    if (!first) out_ += ',';
+    if (!first) out_.byte(',');
     first = false;
     line_break();
   }
 
-  // Field names need no escaping: they are written as they are.
+  // Field names need no escaping.
   void first_key(std::string_view name) {
     line_break();
     raw_key(name);
   }
   void next_key(std::string_view name) {
-    out_ += ',';
+    out_.byte(',');
     line_break();
     raw_key(name);
   }
   void raw_key(std::string_view name) {
-    out_ += '"';
-    out_ += name;
-    out_ += Pretty ? "\": " : "\":";
+    out_.byte('"');
+    out_.bytes(name);
+    out_.bytes(Pretty ? "\": " : "\":");
   }
   void key_string(std::string_view name) {
-    append_json_string(out_, name);
-    out_ += Pretty ? ": " : ":";
+    out_.string(name);
+    out_.bytes(Pretty ? ": " : ":");
   }
 
   void line_break() {
     if constexpr (Pretty) {
-      out_ += '\n';
-      out_.append(2 * depth_, ' ');
+      out_.byte('\n');
+      out_.spaces(2 * depth_);
     }
   }
 
-  std::string& out_;
+  Sink& out_;
   std::size_t depth_ = 0;
 };
 
-// Bytes needed when no string needs an escape, so that one reservation
-// normally holds the whole text.
+// Measures, then writes; `spare` bytes of capacity are left after the text.
 template <bool Pretty>
-std::size_t estimated_size(const Lockfile& doc) {
-  // Keys, quotes, separators and literals of one entry; the indented layout
-  // adds a line break and indentation of up to ten spaces per line.
-  constexpr std::size_t entry_overhead = Pretty ? 420 : 200;
-  constexpr std::size_t string_overhead = Pretty ? 16 : 4;
-  std::size_t size = 64;
-  auto list_size = [&](const std::optional<TextList>& list) {
-    if (!list) return;
-    for (const auto& text : *list) size += text.size() + string_overhead;
-  };
-  for (const auto& [name, entry] : doc.skills) {
-    size += entry_overhead + name.size() + entry.resolved.size() + entry.integrity.size();
-    if (const auto& net = entry.permissions.network) list_size(net->outbound);
-    if (const auto& fs = entry.permissions.filesystem) {
-      list_size(fs->read);
-      list_size(fs->write);
-    }
-    for (const auto& [dep, range] : entry.dependencies) size += dep.size() + range.size() + 2 * string_overhead;
-  }
-  return size;
-}
-
-template <bool Pretty>
-std::string write_document(const Lockfile& doc) {
-  std::string out;
-  out.reserve(estimated_size<Pretty>(doc));
-  Writer<Pretty>(out).lockfile(doc);
+std::string write_document(const Lockfile& doc, std::size_t spare) {
+  CountingSink counter;
+  Writer<Pretty, CountingSink>(counter).lockfile(doc);
+  std::string out(counter.size() + spare, '\0');
+  BufferSink sink(out);
+  Writer<Pretty, BufferSink>(sink).lockfile(doc);
+  sink.finish();
   return out;
 }
 
 }  // namespace
 
-void append_json_string(std::string& out, std::string_view text) {
-  static constexpr char hex_digits[] = "0123456789abcdef";
-  out += '"';
-  const char* run = text.data();
-  const char* const end = run + text.size();
-  for (const char* p = run; p != end; ++p) {
-    const char escape = escape_table[static_cast<unsigned char>(*p)];
-    if (escape == 0) continue;
-    out.append(run, p);
-    run = p + 1;
-    out += '\\';
-    out += escape;
-    if (escape == 'u') {
-      const auto byte = static_cast<unsigned char>(*p);
-      out += "00";
-      out += hex_digits[byte >> 4];
-      out += hex_digits[byte & 0xF];
-    }
+char* format_float(char* out, double value) {
+  // The shortest round-trip digits in scientific form, "-d.ddde+XX", give the
+  // digits and the decimal exponent of the first digit; the layout is ours.
+  char buf[32];
+  const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  const char* p = buf;
+  if (*p == '-') {
+    *out++ = '-';
+    ++p;
   }
-  out.append(run, end);
-  out += '"';
+  char digits[20];
+  std::size_t n = 0;
+  for (; *p != 'e'; ++p)
+    if (*p != '.') digits[n++] = *p;
+  ++p;
+  if (*p == '+') ++p;
+  int exponent = 0;
+  std::from_chars(p, result.ptr, exponent);
+
+  if (exponent < min_positional_exponent || exponent > max_positional_exponent) {
+    *out++ = digits[0];
+    if (n > 1) {
+      *out++ = '.';
+      std::memcpy(out, digits + 1, n - 1);
+      out += n - 1;
+    }
+    *out++ = 'e';
+    *out++ = exponent < 0 ? '-' : '+';
+    return std::to_chars(out, out + 4, exponent < 0 ? -exponent : exponent).ptr;
+  }
+  if (exponent < 0) {
+    const auto zeros = static_cast<std::size_t>(-exponent - 1);
+    *out++ = '0';
+    *out++ = '.';
+    std::memset(out, '0', zeros);
+    out += zeros;
+    std::memcpy(out, digits, n);
+    return out + n;
+  }
+  const auto whole = static_cast<std::size_t>(exponent) + 1;
+  if (n <= whole) {
+    std::memcpy(out, digits, n);
+    std::memset(out + n, '0', whole - n);
+    out += whole;
+    *out++ = '.';
+    *out++ = '0';
+    return out;
+  }
+  std::memcpy(out, digits, whole);
+  out += whole;
+  *out++ = '.';
+  std::memcpy(out, digits + whole, n - whole);
+  return out + (n - whole);
 }
 
 void append_float(std::string& out, double value) {
-  // The shortest round-trip digits in scientific form, "-d.ddde+XX", give the
-  // digits and the decimal exponent of the first digit; the layout is ours.
-  char buf[40];
-  const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-  const std::string_view sci(buf, static_cast<std::size_t>(result.ptr - buf));
-
-  std::size_t pos = 0;
-  if (sci[pos] == '-') {
-    out += '-';
-    ++pos;
-  }
-  const std::size_t e_pos = sci.find('e');
-  char digits[24];
-  std::size_t n = 0;
-  for (std::size_t i = pos; i < e_pos; ++i)
-    if (sci[i] != '.') digits[n++] = sci[i];
-  const char* exp_begin = sci.data() + e_pos + 1;
-  if (*exp_begin == '+') ++exp_begin;
-  int exponent = 0;
-  std::from_chars(exp_begin, sci.data() + sci.size(), exponent);
-
-  if (exponent < min_positional_exponent || exponent > max_positional_exponent) {
-    out += digits[0];
-    if (n > 1) {
-      out += '.';
-      out.append(digits + 1, n - 1);
-    }
-    out += exponent < 0 ? "e-" : "e+";
-    char exp_buf[8];
-    const auto exp_result = std::to_chars(exp_buf, exp_buf + sizeof exp_buf, exponent < 0 ? -exponent : exponent);
-    out.append(exp_buf, exp_result.ptr);
-  } else if (exponent < 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-exponent - 1), '0');
-    out.append(digits, n);
-  } else {
-    const auto whole = static_cast<std::size_t>(exponent) + 1;
-    if (n <= whole) {
-      out.append(digits, n);
-      out.append(whole - n, '0');
-      out += ".0";
-    } else {
-      out.append(digits, whole);
-      out += '.';
-      out.append(digits + whole, n - whole);
-    }
-  }
+  char buf[max_float_chars];
+  out.append(buf, format_float(buf, value));
 }
 
-std::string to_json_compact(const Lockfile& lockfile) { return write_document<false>(lockfile); }
+std::string to_json_compact(const Lockfile& lockfile) { return write_document<false>(lockfile, 0); }
 
-std::string to_json_pretty(const Lockfile& lockfile) { return write_document<true>(lockfile); }
+std::string to_json_pretty(const Lockfile& lockfile) { return write_document<true>(lockfile, 1); }
 
 }  // namespace morvane::lockfile

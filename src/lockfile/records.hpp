@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,23 +71,76 @@ class SortedMap {
   }
 
   void normalise() {
-    auto key_less = [](const Entry& a, const Entry& b) { return a.first < b.first; };
-    auto strictly_ascending = [&] {
-      for (std::size_t i = 1; i < entries_.size(); ++i)
-        if (!key_less(entries_[i - 1], entries_[i])) return false;
-      return true;
-    };
+    const std::size_t n = entries_.size();
+    auto key_less = [&](std::size_t a, std::size_t b) { return entries_[a].first < entries_[b].first; };
+    bool ascending = true;
+    for (std::size_t i = 1; i < n && ascending; ++i) ascending = key_less(i - 1, i);
     // Documents this library wrote are already in order: one pass, no sort.
-    if (strictly_ascending()) return;
-    std::stable_sort(entries_.begin(), entries_.end(), key_less);
-    // Keep the last entry of every run of equal keys.
-    std::size_t out = 0;
+    if (ascending) return;
+
+    if (n <= small_map_entries) {
+      sort_small();
+      return;
+    }
+    // Sort indices rather than entries, then move every entry at most once.
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), key_less);
+    // Of a run of equal keys keep the last, which arrived last.
+    // The dropped ones go to the end, to be erased.
+    std::vector<bool> kept(n);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i + 1 < n && entries_[order[i + 1]].first == entries_[order[i]].first) continue;
+      kept[order[i]] = true;
+      order[count++] = order[i];
+    }
+    for (std::size_t i = 0, next = count; i < n; ++i)
+      if (!kept[i]) order[next++] = i;
+
+    // Position i takes the entry at order[i]: follow each cycle of that
+    // permutation with one entry held aside.
+    std::vector<bool> placed(n);
+    for (std::size_t start = 0; start < n; ++start) {
+      if (placed[start]) continue;
+      placed[start] = true;
+      if (order[start] == start) continue;
+      Entry held = std::move(entries_[start]);
+      std::size_t dest = start;
+      while (order[dest] != start) {
+        entries_[dest] = std::move(entries_[order[dest]]);
+        dest = order[dest];
+        placed[dest] = true;
+      }
+      entries_[dest] = std::move(held);
+    }
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(count), entries_.end());
+  }
+
+  // Maps up to this size (a skill's dependencies, typically) are sorted in
+  // place by insertion, which needs no memory of its own.
+  static constexpr std::size_t small_map_entries = 16;
+
+  void sort_small() {
+    // Stable: an entry moves left past greater keys only, so of equal keys
+    // the one that arrived last stays last.
+    for (std::size_t i = 1; i < entries_.size(); ++i) {
+      std::size_t j = i;
+      while (j > 0 && entries_[i].first < entries_[j - 1].first) --j;
+      if (j == i) continue;
+      Entry held = std::move(entries_[i]);
+      std::move_backward(entries_.begin() + static_cast<std::ptrdiff_t>(j),
+                         entries_.begin() + static_cast<std::ptrdiff_t>(i),
+                         entries_.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      entries_[j] = std::move(held);
+    }
+    std::size_t count = 0;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       if (i + 1 < entries_.size() && entries_[i + 1].first == entries_[i].first) continue;
-      if (out != i) entries_[out] = std::move(entries_[i]);
-      ++out;
+      if (count != i) entries_[count] = std::move(entries_[i]);
+      ++count;
     }
-    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(out), entries_.end());
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(count), entries_.end());
   }
 
   std::vector<Entry> entries_;
