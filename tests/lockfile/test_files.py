@@ -44,22 +44,25 @@ def listing(path):
 
 
 class TestRead:
-    def test_missing_file(self, tmp_path):
-        assert os_error(morvane_core.read_lockfile, str(tmp_path / "none.lock")) == (
-            "No such file or directory (os error 2)"
-        )
-
-    def test_missing_directory(self, tmp_path):
-        assert os_error(morvane_core.read_lockfile, str(tmp_path / "none" / "x.lock")) == (
-            "No such file or directory (os error 2)"
-        )
-
-    def test_directory(self, tmp_path):
-        assert os_error(morvane_core.read_lockfile, str(tmp_path)) == "Is a directory (os error 21)"
-
-    def test_path_through_a_file(self, tmp_path):
-        (tmp_path / "f").write_bytes(b"")
-        assert os_error(morvane_core.read_lockfile, str(tmp_path / "f" / "x")) == "Not a directory (os error 20)"
+    @pytest.mark.parametrize(
+        "make, name, message",
+        [
+            (None, "none.lock", "No such file or directory (os error 2)"),
+            (None, "none/x.lock", "No such file or directory (os error 2)"),
+            ("dir", "d", "Is a directory (os error 21)"),
+            ("file", "f/x", "Not a directory (os error 20)"),
+            ("loop", "a", "Too many levels of symbolic links (os error 40)"),
+        ],
+    )
+    def test_open_failures(self, tmp_path, make, name, message):
+        if make == "dir":
+            (tmp_path / "d").mkdir()
+        elif make == "file":
+            (tmp_path / "f").write_bytes(b"")
+        elif make == "loop":
+            (tmp_path / "a").symlink_to("b")
+            (tmp_path / "b").symlink_to("a")
+        assert os_error(morvane_core.read_lockfile, str(tmp_path / name)) == message
 
     @pytest.mark.parametrize("path", ["a\0b", "\0", "/tmp/\0/x"])
     def test_nul_in_path(self, path):

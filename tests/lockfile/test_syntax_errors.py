@@ -7,12 +7,6 @@ P = '{"lockfileVersion":1,"skills":'
 assert len(P) == 30
 
 
-def at_end(text):
-    """Line and column of an error at the very end of `text` (bytes, not characters)."""
-    data = text.encode()
-    return data.count(b"\n") + 1, len(data) - (data.rfind(b"\n") + 1)
-
-
 # (text, message, line, column)
 SYNTAX_ERRORS = [
     # End of text where a value, an object, a list or a string goes on.
@@ -124,15 +118,6 @@ SYNTAX_ERRORS = [
 @pytest.mark.parametrize("text, message, line, column", SYNTAX_ERRORS)
 def test_syntax_error(json_error, text, message, line, column):
     assert json_error(text) == f"{message} at line {line} column {column}"
-
-
-@pytest.mark.parametrize(
-    "text",
-    [t for t, m, *_ in SYNTAX_ERRORS if m.startswith("EOF")],
-)
-def test_eof_errors_are_at_the_end_of_the_text(json_error, text):
-    line, column = at_end(text)
-    assert json_error(text).endswith(f" at line {line} column {column}")
 
 
 # Positions count line feeds and bytes: carriage returns are bytes of their
