@@ -152,10 +152,51 @@ class TempFile {
 Outcome<void> copy_attributes(int fd, const struct stat& old) {
   struct stat now{};
   if (::fstat(fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
-    (void)::fchown(fd, old.st_uid, old.st_gid);
+    // Only root may give a file away; a member of the group may still keep it.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
   }
   if (::fchmod(fd, old.st_mode & 07777) != 0) return os_failure(errno);
   return {};
+}
+
+enum class Replacement { Done, NotAllowed };
+
+// Writes `content` to a new temporary file in `dir`, makes it durable and
+// renames it over `base`. NotAllowed: the directory refuses the new file or
+// the rename (no write permission, a sticky directory), nothing was changed.
+Outcome<Replacement> replace_through_temp(int dir, const std::string& base, const struct stat* old,
+                                          std::string_view content) {
+  UniqueFd fd;
+  std::string name;
+  for (int attempt = 0; attempt < temp_name_attempts && !fd; ++attempt) {
+    name = temp_name(base);
+    // A new file is created 0666 less the umask, as an in-place write would;
+    // a replacement starts private and takes the old bits before the rename.
+    fd.reset(openat_retrying(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, old ? 0600 : 0666));
+    if (fd) break;
+    if (errno == EEXIST) continue;
+    if (errno == EACCES || errno == EPERM || errno == EROFS) return Replacement::NotAllowed;
+    return os_failure(errno);
+  }
+  if (!fd) return os_failure(EEXIST);
+
+  TempFile temp(dir, std::move(name), std::move(fd));
+  if (auto written = write_all(temp.fd(), content); !written) return std::unexpected(written.error());
+  if (old) {
+    if (auto copied = copy_attributes(temp.fd(), *old); !copied) return std::unexpected(copied.error());
+  }
+  if (::fsync(temp.fd()) != 0) return os_failure(errno);
+  if (::renameat(dir, temp.name().c_str(), dir, base.c_str()) != 0) {
+    if (errno == EACCES || errno == EPERM) return Replacement::NotAllowed;
+    return os_failure(errno);
+  }
+  temp.mark_renamed();
+
+  // Make the rename itself durable; the content already is, and a directory
+  // that cannot be synced does not make the write fail.
+  UniqueFd dir_for_sync(openat_retrying(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir_for_sync) (void)::fsync(dir_for_sync.get());
+  return Replacement::Done;
 }
 
 }  // namespace
@@ -238,35 +279,10 @@ Outcome<void> replace_file(std::string_view path_view, std::string_view content)
     if (!probe) return os_failure(errno);
   }
 
-  UniqueFd fd;
-  std::string name;
-  for (int attempt = 0; attempt < temp_name_attempts && !fd; ++attempt) {
-    name = temp_name(base);
-    // A new file is created 0666 less the umask, as an in-place write would;
-    // a replacement starts private and takes the old bits before the rename.
-    fd.reset(openat_retrying(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                             exists ? 0600 : 0666));
-    if (fd) break;
-    if (errno == EEXIST) continue;
-    // The directory takes no new file, but the file itself may be writable.
-    if (errno == EACCES || errno == EPERM || errno == EROFS) return write_in_place(path, content);
-    return os_failure(errno);
-  }
-  if (!fd) return os_failure(EEXIST);
-
-  TempFile temp(dir.get(), std::move(name), std::move(fd));
-  if (auto written = write_all(temp.fd(), content); !written) return written;
-  if (exists) {
-    if (auto copied = copy_attributes(temp.fd(), old); !copied) return copied;
-  }
-  if (::fsync(temp.fd()) != 0) return os_failure(errno);
-  if (::renameat(dir.get(), temp.name().c_str(), dir.get(), base.c_str()) != 0) return os_failure(errno);
-  temp.mark_renamed();
-
-  // Make the rename itself durable; the content already is, and a directory
-  // that cannot be synced does not make the write fail.
-  UniqueFd dir_for_sync(openat_retrying(dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir_for_sync) (void)::fsync(dir_for_sync.get());
+  auto replaced = replace_through_temp(dir.get(), base, exists ? &old : nullptr, content);
+  if (!replaced) return std::unexpected(std::move(replaced.error()));
+  // The directory takes no new file, but the file itself may be writable.
+  if (*replaced == Replacement::NotAllowed) return write_in_place(path, content);
   return {};
 }
 

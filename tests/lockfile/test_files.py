@@ -418,3 +418,21 @@ class TestPermissions:
         run_unprivileged(child)
         os.chmod(inner, 0o700)
         assert listing(inner) == []
+
+    @pytest.mark.skipif(os.geteuid() != 0, reason="needs a file owned by another user")
+    def test_sticky_directory_writes_another_users_file_in_place(self, shared_dir):
+        # The directory lets nobody create files but not replace root's file;
+        # the file itself is writable by all.
+        os.chown(shared_dir, 0, 0)
+        os.chmod(shared_dir, 0o1777)
+        path = os.path.join(shared_dir, "shared.lock")
+        with open(path, "wb") as f:
+            f.write(b"old")
+        os.chmod(path, 0o666)
+        inode = os.stat(path).st_ino
+
+        run_unprivileged(lambda: morvane_core.write_lockfile(path, DOC))
+        st = os.stat(path)
+        assert (st.st_ino, st.st_uid) == (inode, 0)
+        assert open(path, "rb").read() == STORED
+        assert listing(shared_dir) == ["shared.lock"]
