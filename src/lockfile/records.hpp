@@ -41,22 +41,6 @@ class SortedMap {
     return map;
   }
 
-  // Inserts, or replaces the value of an existing key.
-  V& insert_or_assign(std::string key, V value) {
-    auto it = lower_bound(key);
-    if (it != entries_.end() && it->first == key) {
-      it->second = std::move(value);
-      return it->second;
-    }
-    return entries_.insert(it, Entry{std::move(key), std::move(value)})->second;
-  }
-
-  const V* find(std::string_view key) const {
-    auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
-                               [](const Entry& e, std::string_view k) { return std::string_view(e.first) < k; });
-    return it != entries_.end() && it->first == key ? &it->second : nullptr;
-  }
-
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
   const_iterator begin() const { return entries_.begin(); }
@@ -65,11 +49,6 @@ class SortedMap {
   bool operator==(const SortedMap&) const = default;
 
  private:
-  typename std::vector<Entry>::iterator lower_bound(std::string_view key) {
-    return std::lower_bound(entries_.begin(), entries_.end(), key,
-                            [](const Entry& e, std::string_view k) { return std::string_view(e.first) < k; });
-  }
-
   void normalise() {
     const std::size_t n = entries_.size();
     auto key_less = [&](std::size_t a, std::size_t b) { return entries_[a].first < entries_[b].first; };
