@@ -102,6 +102,7 @@ std::expected<void, std::string> GzipReader::check_trailer() {
 }
 
 std::expected<std::size_t, std::string> GzipReader::read(std::span<unsigned char> out) {
+  if (!deferred_error_.empty()) return std::unexpected(deferred_error_);
   if (state_ == State::Header) {
     if (auto ok = parse_header(); !ok) return std::unexpected(std::move(ok.error()));
     zs_.next_in = const_cast<unsigned char*>(cursor_);
@@ -140,8 +141,10 @@ std::expected<std::size_t, std::string> GzipReader::read(std::span<unsigned char
       break;
     }
     if (rc == Z_OK || rc == Z_BUF_ERROR) continue;
-    if (rc == Z_MEM_ERROR) return std::unexpected("out of memory while decompressing");
-    return std::unexpected(corrupt_deflate_text);
+    std::string error = rc == Z_MEM_ERROR ? "out of memory while decompressing" : corrupt_deflate_text;
+    if (produced == 0) return std::unexpected(std::move(error));
+    deferred_error_ = std::move(error);
+    break;
   }
   if (produced == 0 && state_ == State::Trailer) {
     if (auto ok = check_trailer(); !ok) return std::unexpected(std::move(ok.error()));

@@ -40,6 +40,9 @@ class GzipReader {
   bool inflate_ready_ = false;
   std::uint32_t crc_ = 0;
   std::uint32_t length_ = 0;  // decompressed length modulo 2^32, as the trailer stores it
+  // A failure met after some bytes were produced is reported by the next read,
+  // so that every byte before the damage reaches the caller.
+  std::string deferred_error_;
 };
 
 }  // namespace morvane::archive

@@ -245,11 +245,12 @@ std::expected<void, std::string> TarReader::apply_pax(TarEntry& entry) const {
   std::uint64_t value = 0;
   bool ok = !size->empty();
   for (const char c : *size) {
-    if (c < '0' || c > '9' || value > (std::numeric_limits<std::uint64_t>::max() - 9) / 10) {
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (c < '0' || c > '9' || value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
       ok = false;
       break;
     }
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    value = value * 10 + digit;
   }
   if (!ok) {
     std::string text = "pax size record is not a number: ";
