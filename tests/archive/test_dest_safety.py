@@ -1,0 +1,201 @@
+"""Nothing is written outside the destination, whatever the archive and whatever `dest` holds."""
+
+import errno
+import os
+
+import pytest
+
+from archive_builders import (
+    entry, extract, failure, gz, header, long_name, os_text, pax, snapshot, tar, tree,
+)
+
+EXISTS_TEXT = "IO error: " + os_text(errno.EEXIST)
+IS_DIR_TEXT = "IO error: " + os_text(errno.EISDIR)
+
+
+@pytest.fixture
+def sandbox(tmp_path):
+    """A tree with files and folders beside and above `dest`, which starts empty."""
+    (tmp_path / "outside").mkdir()
+    (tmp_path / "outside" / "secret").write_bytes(b"secret")
+    (tmp_path / "outside" / "nested").mkdir()
+    (tmp_path / "x").write_bytes(b"sibling x")
+    (tmp_path / "etc").mkdir()
+    (tmp_path / "etc" / "passwd").write_bytes(b"root:x:0:0")
+    (tmp_path / "work").mkdir()
+    (tmp_path / "work" / "dest").mkdir()
+    return tmp_path
+
+
+def outside_of(root, dest_rel):
+    """The snapshot of everything under root except dest and what is below it."""
+    return {k: v for k, v in snapshot(root).items() if k != dest_rel and not k.startswith(dest_rel + os.sep)}
+
+
+HOSTILE = {
+    "absolute": [entry("/tmp/evil", b"e")],
+    "dot-dot": [entry("package/../../x", b"e")],
+    "dot-dot-backslash": [entry("package\\..\\..\\x", b"e")],
+    "dot-dot-at-the-end": [entry("package/outside/..", type="5")],
+    "symlink-then-file": [entry("package/link", type="2", linkname=b"../../outside"),
+                          entry("package/link/secret", b"e")],
+    "hardlink-then-file": [entry("package/hard", type="1", linkname=b"../../x"), entry("package/hard", b"e")],
+    "double-slash": [entry("package//x", b"inside")],
+    "backslash-root": [entry("package/\\x", b"inside")],
+    "backslash-absolute": [entry("\\..\\x", b"e")],
+    "leading-backslashes": [entry("\\etc\\passwd", b"inside")],
+    "long-name-traversal": [long_name("package/" + "a/" * 80 + "../" * 83 + "x"), entry("package/y", b"e")],
+    "long-name-absolute": [long_name("/" + "d" * 150 + "/x"), entry("package/y", b"e")],
+    "pax-traversal": [pax({"path": "package/../../outside/secret"}), entry("package/y", b"e", fmt="ustar")],
+    "pax-absolute": [pax({"path": "/etc/passwd"}), entry("package/y", b"e", fmt="ustar")],
+    "ustar-prefix-traversal": [header("x", 1, fmt="ustar", prefix=b"package/../..") + b"e" + bytes(511)],
+    "dot-dot-in-directory": [entry("package/a/../../../outside/", type="5")],
+    "nul-cut": [long_name(b"package/x\0/../../../x"), entry("package/y", b"e")],
+    "only-slashes": [entry("package///", b"e"), entry("package/\\\\", b"e")],
+}
+
+
+@pytest.mark.parametrize("name", list(HOSTILE))
+@pytest.mark.parametrize("dest_form", ["absolute", "relative", "empty"])
+def test_hostile_archives_write_nothing_outside_dest(sandbox, monkeypatch, name, dest_form):
+    dest_rel = os.path.join("work", "dest")
+    before = outside_of(sandbox, dest_rel)
+    data = gz(tar(*HOSTILE[name]))
+    if dest_form == "absolute":
+        dest = str(sandbox / dest_rel)
+    elif dest_form == "relative":
+        monkeypatch.chdir(sandbox / "work")
+        dest = "dest"
+    else:
+        monkeypatch.chdir(sandbox / dest_rel)
+        dest = ""
+    try:
+        extract(data, dest)
+    except OSError:
+        pass
+    assert outside_of(sandbox, dest_rel) == before
+
+
+def test_double_slash_and_backslash_land_inside(sandbox):
+    dest = sandbox / "work" / "dest"
+    data = gz(tar(entry("package//x", b"1"), entry("package/\\etc\\passwd", b"2"), entry("\\etc\\passwd", b"3")))
+    assert extract(data, dest) == ["x", "etc/passwd", "etc/passwd"]
+    assert tree(dest) == {"x": b"1", "etc": None, "etc/passwd": b"3"}
+    assert (sandbox / "x").read_bytes() == b"sibling x"
+    assert (sandbox / "etc" / "passwd").read_bytes() == b"root:x:0:0"
+
+
+class TestPlantedLinks:
+    """A reused destination may hold links planted since the last extraction."""
+
+    def test_symbolic_link_to_a_file_is_replaced(self, sandbox):
+        dest = sandbox / "work" / "dest"
+        os.symlink(sandbox / "outside" / "secret", dest / "index.js")
+        assert extract(gz(tar(entry("package/index.js", b"new"))), dest) == ["index.js"]
+        assert not os.path.islink(dest / "index.js")
+        assert (dest / "index.js").read_bytes() == b"new"
+        assert (sandbox / "outside" / "secret").read_bytes() == b"secret"
+
+    def test_dangling_symbolic_link_is_replaced_without_creating_its_target(self, sandbox):
+        dest = sandbox / "work" / "dest"
+        os.symlink(sandbox / "outside" / "created", dest / "f")
+        assert extract(gz(tar(entry("package/f", b"new"))), dest) == ["f"]
+        assert not (sandbox / "outside" / "created").exists()
+        assert tree(dest) == {"f": b"new"}
+
+    def test_relative_symbolic_link_in_a_subfolder_is_replaced(self, sandbox):
+        dest = sandbox / "work" / "dest"
+        (dest / "lib").mkdir()
+        os.symlink("../../../x", dest / "lib" / "util.js")
+        assert extract(gz(tar(entry("package/lib/util.js", b"new"))), dest) == ["lib/util.js"]
+        assert (sandbox / "x").read_bytes() == b"sibling x"
+        assert tree(dest) == {"lib": None, "lib/util.js": b"new"}
+
+    def test_hard_link_is_replaced_and_the_other_name_keeps_its_content(self, sandbox):
+        dest = sandbox / "work" / "dest"
+        os.link(sandbox / "outside" / "secret", dest / "index.js")
+        assert extract(gz(tar(entry("package/index.js", b"new"))), dest) == ["index.js"]
+        assert (sandbox / "outside" / "secret").read_bytes() == b"secret"
+        assert os.stat(sandbox / "outside" / "secret").st_nlink == 1
+        assert (dest / "index.js").read_bytes() == b"new"
+
+    def test_fifo_is_replaced_rather_than_opened(self, sandbox):
+        dest = sandbox / "work" / "dest"
+        os.mkfifo(dest / "pipe")
+        assert extract(gz(tar(entry("package/pipe", b"data"))), dest) == ["pipe"]
+        assert tree(dest) == {"pipe": b"data"}
+
+    @pytest.mark.parametrize("parts", [
+        [entry("package/lib/x.js", b"e")],
+        [entry("package/lib/", type="5")],
+        [entry("package/lib/deeper/", type="5")],
+        [entry("package/lib/deeper/x.js", b"e")],
+    ])
+    def test_symbolic_link_where_a_directory_is_needed_fails(self, sandbox, parts):
+        dest = sandbox / "work" / "dest"
+        os.symlink(sandbox / "outside", dest / "lib")
+        before = snapshot(sandbox)
+        assert failure(gz(tar(*parts)), dest) == EXISTS_TEXT
+        assert snapshot(sandbox) == before
+
+    def test_symbolic_link_to_a_directory_inside_dest_fails_too(self, sandbox):
+        dest = sandbox / "work" / "dest"
+        (dest / "real").mkdir()
+        os.symlink("real", dest / "alias")
+        assert failure(gz(tar(entry("package/alias/f", b"e"))), dest) == EXISTS_TEXT
+        assert tree(dest) == {"real": None, "alias": "link"}
+
+    def test_symbolic_link_to_a_directory_at_a_file_path_is_replaced(self, sandbox):
+        dest = sandbox / "work" / "dest"
+        os.symlink(sandbox / "outside", dest / "f")
+        assert extract(gz(tar(entry("package/f", b"new"))), dest) == ["f"]
+        assert tree(sandbox / "outside") == {"secret": b"secret", "nested": None}
+        assert tree(dest) == {"f": b"new"}
+
+    def test_links_deep_below_dest(self, sandbox):
+        dest = sandbox / "work" / "dest"
+        deep = dest.joinpath(*["d"] * 40)
+        deep.mkdir(parents=True)
+        os.symlink(sandbox / "outside", deep / "lnk")
+        name = "package/" + "d/" * 40 + "lnk/secret"
+        assert failure(gz(tar(entry(name, b"e"))), dest) == EXISTS_TEXT
+        assert (sandbox / "outside" / "secret").read_bytes() == b"secret"
+
+    def test_dest_given_as_a_link_is_followed(self, sandbox):
+        # dest itself is the caller's choice and is used as given.
+        os.symlink(sandbox / "outside" / "nested", sandbox / "work" / "via")
+        assert extract(gz(tar(entry("package/f", b"1"))), sandbox / "work" / "via") == ["f"]
+        assert (sandbox / "outside" / "nested" / "f").read_bytes() == b"1"
+
+
+class TestReusedDest:
+    def test_upgrade_over_a_previous_version(self, tmp_path):
+        first = gz(tar(entry("package/index.js", b"v1 index"), entry("package/lib/a.js", b"v1 a"),
+                       entry("package/old.js", b"v1 only")))
+        second = gz(tar(entry("package/index.js", b"v2"), entry("package/lib/a.js", b"v2 a"),
+                        entry("package/lib/b.js", b"v2 b")))
+        assert extract(first, tmp_path) == ["index.js", "lib/a.js", "old.js"]
+        assert extract(second, tmp_path) == ["index.js", "lib/a.js", "lib/b.js"]
+        assert tree(tmp_path) == {"index.js": b"v2", "lib": None, "lib/a.js": b"v2 a", "lib/b.js": b"v2 b",
+                                  "old.js": b"v1 only"}
+
+    @pytest.mark.skipif(os.geteuid() == 0, reason="permissions do not bind the superuser")
+    def test_permission_failures_carry_the_system_description(self, tmp_path):
+        locked = tmp_path / "locked"
+        locked.mkdir()
+        os.chmod(locked, 0o555)
+        try:
+            assert failure(gz(tar(entry("package/f", b"1"))), locked) == "IO error: " + os_text(errno.EACCES)
+        finally:
+            os.chmod(locked, 0o755)
+
+    def test_directory_without_read_permission_is_still_written_into(self, tmp_path):
+        # Handles on folders only anchor lookups, so write and search
+        # permission are enough.
+        (tmp_path / "d").mkdir()
+        os.chmod(tmp_path / "d", 0o333)
+        try:
+            assert extract(gz(tar(entry("package/d/f", b"1"))), tmp_path) == ["d/f"]
+        finally:
+            os.chmod(tmp_path / "d", 0o755)
+        assert (tmp_path / "d" / "f").read_bytes() == b"1"
