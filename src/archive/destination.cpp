@@ -80,8 +80,12 @@ std::expected<Destination, std::string> Destination::open(std::string_view dest)
 
 std::expected<UniqueFd, std::string> Destination::open_or_make(int parent, std::string_view name) {
   name_.assign(name);
-  if (::mkdirat(parent, name_.c_str(), directory_mode) != 0 && errno != EEXIST) return os_failure(errno);
-  const int fd = ::openat(parent, name_.c_str(), directory_flags);
+  // Most folders are reopened more often than created, so try opening first.
+  int fd = ::openat(parent, name_.c_str(), directory_flags);
+  if (fd < 0 && errno == ENOENT) {
+    if (::mkdirat(parent, name_.c_str(), directory_mode) != 0 && errno != EEXIST) return os_failure(errno);
+    fd = ::openat(parent, name_.c_str(), directory_flags);
+  }
   if (fd < 0) {
     // Something other than a directory stands there (a link is not followed):
     // report it as mkdir does.
