@@ -1,10 +1,13 @@
 #include "archive/destination.hpp"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 #include "common/os_error.hpp"
 
@@ -50,22 +53,19 @@ int make_directories(const std::string& path) {
   return is_directory(path) ? 0 : err;
 }
 
-// Calls on the pieces of a relative path, skipping empty and "." pieces,
-// which name the directory they are in.
-template <class F>
-std::expected<void, std::string> for_each_component(std::string_view rel, F&& f) {
-  std::size_t pos = 0;
-  while (pos <= rel.size()) {
-    std::size_t slash = rel.find('/', pos);
-    if (slash == std::string_view::npos) slash = rel.size();
-    const std::string_view piece = rel.substr(pos, slash - pos);
-    if (!piece.empty() && piece != ".") {
-      if (auto ok = f(piece); !ok) return ok;
-    }
-    pos = slash + 1;
-  }
-  return {};
+// Opens the existing directory at the multi-component path `rel` below
+// `parent` in one call, refusing to pass through any symbolic link or to leave
+// `parent`. -1 when that fails for any reason, the kernel lacking openat2 included.
+int open_beneath(int parent, const char* rel) {
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
+  return static_cast<int>(::syscall(SYS_openat2, parent, rel, &how, sizeof how));
 }
+
+// A piece of a relative path that names a directory to enter: empty and "."
+// pieces name the directory they are in.
+bool is_step(std::string_view piece) { return !piece.empty() && piece != "."; }
 
 }  // namespace
 
@@ -75,7 +75,16 @@ std::expected<Destination, std::string> Destination::open(std::string_view dest)
   if (const int err = make_directories(path); err != 0) return os_failure(err);
   const int fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return os_failure(errno);
-  return Destination(UniqueFd(fd));
+  const std::size_t separator = path.empty() || path.back() == '/' ? 0 : 1;
+  return Destination(UniqueFd(fd), path.size() + separator);
+}
+
+std::expected<void, std::string> Destination::check_length(std::string_view rel) const {
+  // The target, written as `dest` joined with `rel`, is held to the system's
+  // path length, as path-based calls on it would be. This also bounds the
+  // depth of every walk below.
+  if (dest_length_ + rel.size() >= PATH_MAX) return os_failure(ENAMETOOLONG);
+  return {};
 }
 
 std::expected<UniqueFd, std::string> Destination::open_or_make(int parent, std::string_view name) {
@@ -83,7 +92,14 @@ std::expected<UniqueFd, std::string> Destination::open_or_make(int parent, std::
   // Most folders are reopened more often than created, so try opening first.
   int fd = ::openat(parent, name_.c_str(), directory_flags);
   if (fd < 0 && errno == ENOENT) {
-    if (::mkdirat(parent, name_.c_str(), directory_mode) != 0 && errno != EEXIST) return os_failure(errno);
+    if (created_directories_ >= max_created_directories) {
+      return std::unexpected("tarball creates more than 20000 directories");
+    }
+    if (::mkdirat(parent, name_.c_str(), directory_mode) == 0) {
+      ++created_directories_;
+    } else if (errno != EEXIST) {
+      return os_failure(errno);
+    }
     fd = ::openat(parent, name_.c_str(), directory_flags);
   }
   if (fd < 0) {
@@ -97,16 +113,36 @@ std::expected<UniqueFd, std::string> Destination::open_or_make(int parent, std::
 
 std::expected<int, std::string> Destination::open_directory(std::string_view rel) {
   int current = root_.get();
-  std::size_t index = 0;
+  std::size_t index = 0;  // steps taken so far
   bool on_cached_path = true;
-  auto ok = for_each_component(rel, [&](std::string_view piece) -> std::expected<void, std::string> {
+  bool tried_beneath = false;
+  std::size_t pos = 0;
+  while (pos <= rel.size()) {
+    std::size_t slash = rel.find('/', pos);
+    if (slash == std::string_view::npos) slash = rel.size();
+    const std::string_view piece = rel.substr(pos, slash - pos);
+    const std::size_t piece_at = pos;
+    pos = slash + 1;
+    if (!is_step(piece)) continue;
+
     if (on_cached_path && index < levels_.size() && levels_[index].name == piece) {
       current = levels_[index++].fd.get();
-      return {};
+      continue;
     }
     if (on_cached_path) {
       levels_.erase(levels_.begin() + static_cast<std::ptrdiff_t>(index), levels_.end());
       on_cached_path = false;
+    }
+    if (index >= max_cached_levels && !tried_beneath) {
+      // Past the cached levels, reach an existing deep directory in one call;
+      // when that fails, the walk below creates what is missing and names
+      // what is in the way.
+      tried_beneath = true;
+      name_.assign(rel.substr(piece_at));
+      if (const int fd = open_beneath(current, name_.c_str()); fd >= 0) {
+        deep_.reset(fd);
+        return deep_.get();
+      }
     }
     auto fd = open_or_make(current, piece);
     if (!fd) return std::unexpected(std::move(fd.error()));
@@ -118,19 +154,19 @@ std::expected<int, std::string> Destination::open_directory(std::string_view rel
       current = deep_.get();
     }
     ++index;
-    return {};
-  });
-  if (!ok) return std::unexpected(std::move(ok.error()));
+  }
   return current;
 }
 
 std::expected<void, std::string> Destination::make_directory(std::string_view rel) {
+  if (auto ok = check_length(rel); !ok) return ok;
   auto dir = open_directory(rel);
   if (!dir) return std::unexpected(std::move(dir.error()));
   return {};
 }
 
 std::expected<UniqueFd, std::string> Destination::create_file(std::string_view rel) {
+  if (auto ok = check_length(rel); !ok) return std::unexpected(std::move(ok.error()));
   const std::size_t slash = rel.rfind('/');
   const std::string_view file_name = slash == std::string_view::npos ? rel : rel.substr(slash + 1);
   // "x/" or "x/." names a directory, which a regular file cannot be created as.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <string>
 #include <string_view>
@@ -12,6 +13,12 @@
 #include "common/unique_fd.hpp"
 
 namespace morvane::archive {
+
+// One extraction may create at most this many directories below the
+// destination, twice the entry limit: a small archive of deep, distinct paths
+// could otherwise fill the disk (or memory, on tmpfs) with empty directories,
+// while real packages have far fewer folders than files.
+inline constexpr std::uint64_t max_created_directories = 20'000;
 
 class Destination {
  public:
@@ -29,8 +36,9 @@ class Destination {
   std::expected<UniqueFd, std::string> create_file(std::string_view rel);
 
  private:
-  explicit Destination(UniqueFd root) : root_(std::move(root)) {}
+  Destination(UniqueFd root, std::size_t dest_length) : root_(std::move(root)), dest_length_(dest_length) {}
 
+  std::expected<void, std::string> check_length(std::string_view rel) const;
   std::expected<int, std::string> open_directory(std::string_view rel);
   std::expected<UniqueFd, std::string> open_or_make(int parent, std::string_view name);
 
@@ -41,14 +49,16 @@ class Destination {
     std::string name;
     UniqueFd fd;
   };
-  // Deeper directories are walked with one transient handle each time, which
-  // keeps the number of open descriptors small whatever the depth.
+  // Deeper directories are reached through one transient handle, which keeps
+  // the number of open descriptors small whatever the depth.
   static constexpr std::size_t max_cached_levels = 32;
 
   UniqueFd root_;
+  std::size_t dest_length_;  // bytes of `dest` and the separator joined after it
   std::vector<Level> levels_;
   UniqueFd deep_;
-  std::string name_;  // NUL-terminated copy of the component being opened
+  std::string name_;  // NUL-terminated copy of the path piece being opened
+  std::uint64_t created_directories_ = 0;
 };
 
 }  // namespace morvane::archive

@@ -83,6 +83,15 @@ def long_name(name, fmt="gnu"):
     return entry(b"././@LongLink", name + b"\0", b"L", fmt)
 
 
+def named(name, data=b"", type=b"0"):
+    """An entry whose name goes in a GNU long-name record when it does not fit the header."""
+    if isinstance(name, str):
+        name = name.encode()
+    if len(name) < 100:
+        return entry(name, data, type)
+    return long_name(name) + entry(b"././@LongLink-entry", data, type)
+
+
 def long_link(target, fmt="gnu"):
     if isinstance(target, str):
         target = target.encode()

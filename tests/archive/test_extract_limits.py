@@ -5,13 +5,14 @@ almost nothing; where a limit stops the call before the data is read, the data
 is left out altogether.
 """
 
+import errno
 import os
 
 import pytest
 
 from archive_builders import (
-    BLOCK, GiB, MiB, Deflate, entry, extract, failure, gz, gzip_member, header, long_link, long_name,
-    pax, pax_record, tar, tree,
+    BLOCK, GiB, MiB, Deflate, entry, extract, failure, gz, gzip_member, header, long_link, long_name, named,
+    os_text, pax, pax_record, tar, tree,
 )
 
 COMPRESSED_LIMIT = 104_857_600
@@ -20,6 +21,7 @@ FILE_LIMIT = 52_428_800
 TOTAL_LIMIT = 524_288_000
 RECORD_LIMIT = 1_048_576
 SKIPPED_LIMIT = 1_073_741_824
+DIRECTORY_LIMIT = 20_000
 
 ENTRY_TEXT = "IO error: tarball exceeds 10000 entry limit"
 TOTAL_TEXT = "IO error: total extracted size exceeds 500MB limit"
@@ -260,3 +262,44 @@ class TestPassedOverData:
         data = gz(tar(entry("package/w", b"w" * 5000), name_record, header("top", SKIPPED_LIMIT - 1000), end=0))
         assert failure(data, tmp_path) == SKIPPED_TEXT
         assert tree(tmp_path) == {"w": b"w" * 5000}
+
+
+class TestPathsAndDirectories:
+    """Bounds that keep deep paths cheap: the system's path length and a count of directories made."""
+
+    def test_deep_paths_are_written(self, tmp_path):
+        deep = "/".join(f"d{i}" for i in range(100))
+        data = gz(tar(named(f"package/{deep}/a", b"a"), named(f"package/{deep}/b", b"b"),
+                      named(f"package/{deep[:200]}/c", b"c"), named(f"package/{deep}/e/", type="5"),
+                      named(f"package/{deep}/e/f", b"f")))
+        assert extract(data, tmp_path) == [f"{deep}/a", f"{deep}/b", f"{deep[:200]}/c", f"{deep}/e/f"]
+        assert (tmp_path / deep / "b").read_bytes() == b"b"
+        assert (tmp_path / deep / "e" / "f").read_bytes() == b"f"
+
+    @staticmethod
+    def path_of_length(n):
+        """A relative path of exactly n bytes made of 200-byte folder names."""
+        pieces = []
+        while n > 201:
+            pieces.append("f" * 200)
+            n -= 201
+        pieces.append("g" * n)
+        return "/".join(pieces)
+
+    def test_target_path_at_the_system_limit(self, tmp_path):
+        dest = str(tmp_path / "dest")
+        longest = self.path_of_length(4095 - len(dest) - 1)
+        assert extract(gz(tar(named("package/" + longest, b"1"))), dest) == [longest]
+        too_long = self.path_of_length(4096 - len(dest) - 1)
+        data = gz(tar(named("package/" + too_long, b"1")))
+        assert failure(data, dest) == "IO error: " + os_text(errno.ENAMETOOLONG)
+        data = gz(tar(named("package/" + too_long + "/", type="5")))
+        assert failure(data, dest) == "IO error: " + os_text(errno.ENAMETOOLONG)
+
+    def test_directories_made_are_counted(self, tmp_path):
+        # Each entry makes 2,000 new directories; ten make the most allowed.
+        chain = "/".join(["d"] * 1999)
+        entries = [named(f"package/e{i}/{chain}/", type="5") for i in range(DIRECTORY_LIMIT // 2000)]
+        assert extract(gz(tar(*entries)), tmp_path / "ok") == []
+        data = gz(tar(*entries, entry("package/one-more/", type="5")))
+        assert failure(data, tmp_path / "over") == "IO error: tarball creates more than 20000 directories"
