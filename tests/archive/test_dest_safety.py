@@ -4,6 +4,7 @@ import errno
 import os
 
 import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
 
 from archive_builders import (
     entry, extract, failure, gz, header, long_name, os_text, pax, snapshot, tar, tree,
@@ -199,3 +200,31 @@ class TestReusedDest:
         finally:
             os.chmod(tmp_path / "d", 0o755)
         assert (tmp_path / "d" / "f").read_bytes() == b"1"
+
+
+SEED_ARCHIVE = tar(
+    pax({"path": "package/pax-named", "size": "3"}), header("package/x", 3, fmt="ustar") + b"abc" + bytes(509),
+    long_name("package/" + "l" * 120), entry("package/short", b"long-named"),
+    entry("package/dir/", type="5"), entry("package/dir/f", b"f" * 700),
+    entry("README", b"top"), entry("package/fifo", type="6"),
+    header("package/s", 0, type="S", extra={482: b"\0"}),
+)
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(edits=st.lists(st.tuples(st.integers(0, len(SEED_ARCHIVE) - 1), st.integers(0, 255)), min_size=1, max_size=8),
+       cut=st.integers(0, len(SEED_ARCHIVE)))
+def test_damaged_archives_fail_cleanly_and_stay_inside(tmp_path_factory, edits, cut):
+    root = tmp_path_factory.mktemp("fuzz")
+    (root / "outside").write_bytes(b"outside")
+    raw = bytearray(SEED_ARCHIVE)
+    for offset, value in edits:
+        raw[offset] = value
+    try:
+        written = extract(gz(bytes(raw[:cut])), root / "dest")
+    except OSError as e:
+        assert type(e) is OSError and len(e.args) == 1 and isinstance(e.args[0], str)
+    else:
+        assert all(isinstance(p, str) for p in written)
+    assert sorted(os.listdir(root)) == ["dest", "outside"]
+    assert (root / "outside").read_bytes() == b"outside"
