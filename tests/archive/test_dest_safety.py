@@ -7,7 +7,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from archive_builders import (
-    entry, extract, failure, gz, header, long_name, os_text, pax, snapshot, tar, tree,
+    entry, extract, failure, gz, header, long_name, named, os_text, pax, snapshot, tar, tree,
 )
 
 EXISTS_TEXT = "IO error: " + os_text(errno.EEXIST)
@@ -86,81 +86,61 @@ def test_double_slash_and_backslash_land_inside(sandbox):
     assert (sandbox / "etc" / "passwd").read_bytes() == b"root:x:0:0"
 
 
+def plant(kind, path, sandbox):
+    """Puts a link or special file at `path` below dest, pointing outside where it can."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    if kind == "symlink-to-file":
+        os.symlink(sandbox / "outside" / "secret", path)
+    elif kind == "relative-symlink":
+        os.symlink("../" * (len(path.relative_to(sandbox).parts) - 1) + "x", path)
+    elif kind == "dangling-symlink":
+        os.symlink(sandbox / "outside" / "created", path)
+    elif kind == "symlink-to-dir":
+        os.symlink(sandbox / "outside", path)
+    elif kind == "hard-link":
+        os.link(sandbox / "outside" / "secret", path)
+    elif kind == "fifo":
+        os.mkfifo(path)  # opening it for writing would block
+
+
 class TestPlantedLinks:
     """A reused destination may hold links planted since the last extraction."""
 
-    def test_symbolic_link_to_a_file_is_replaced(self, sandbox):
+    @pytest.mark.parametrize("kind", ["symlink-to-file", "relative-symlink", "dangling-symlink", "symlink-to-dir",
+                                      "hard-link", "fifo"])
+    @pytest.mark.parametrize("rel", ["index.js", "lib/util.js"])
+    def test_whatever_stands_at_a_file_path_is_replaced(self, sandbox, kind, rel):
         dest = sandbox / "work" / "dest"
-        os.symlink(sandbox / "outside" / "secret", dest / "index.js")
-        assert extract(gz(tar(entry("package/index.js", b"new"))), dest) == ["index.js"]
-        assert not os.path.islink(dest / "index.js")
-        assert (dest / "index.js").read_bytes() == b"new"
-        assert (sandbox / "outside" / "secret").read_bytes() == b"secret"
+        before = outside_of(sandbox, os.path.join("work", "dest"))
+        plant(kind, dest / rel, sandbox)
+        assert extract(gz(tar(entry(f"package/{rel}", b"new"))), dest) == [rel]
+        assert not os.path.islink(dest / rel)
+        assert (dest / rel).read_bytes() == b"new"
+        # Targets are untouched, and a hard link's other name is alone again.
+        assert outside_of(sandbox, os.path.join("work", "dest")) == before
 
-    def test_dangling_symbolic_link_is_replaced_without_creating_its_target(self, sandbox):
-        dest = sandbox / "work" / "dest"
-        os.symlink(sandbox / "outside" / "created", dest / "f")
-        assert extract(gz(tar(entry("package/f", b"new"))), dest) == ["f"]
-        assert not (sandbox / "outside" / "created").exists()
-        assert tree(dest) == {"f": b"new"}
-
-    def test_relative_symbolic_link_in_a_subfolder_is_replaced(self, sandbox):
-        dest = sandbox / "work" / "dest"
-        (dest / "lib").mkdir()
-        os.symlink("../../../x", dest / "lib" / "util.js")
-        assert extract(gz(tar(entry("package/lib/util.js", b"new"))), dest) == ["lib/util.js"]
-        assert (sandbox / "x").read_bytes() == b"sibling x"
-        assert tree(dest) == {"lib": None, "lib/util.js": b"new"}
-
-    def test_hard_link_is_replaced_and_the_other_name_keeps_its_content(self, sandbox):
-        dest = sandbox / "work" / "dest"
-        os.link(sandbox / "outside" / "secret", dest / "index.js")
-        assert extract(gz(tar(entry("package/index.js", b"new"))), dest) == ["index.js"]
-        assert (sandbox / "outside" / "secret").read_bytes() == b"secret"
-        assert os.stat(sandbox / "outside" / "secret").st_nlink == 1
-        assert (dest / "index.js").read_bytes() == b"new"
-
-    def test_fifo_is_replaced_rather_than_opened(self, sandbox):
-        dest = sandbox / "work" / "dest"
-        os.mkfifo(dest / "pipe")
-        assert extract(gz(tar(entry("package/pipe", b"data"))), dest) == ["pipe"]
-        assert tree(dest) == {"pipe": b"data"}
-
-    @pytest.mark.parametrize("parts", [
-        [entry("package/lib/x.js", b"e")],
-        [entry("package/lib/", type="5")],
-        [entry("package/lib/deeper/", type="5")],
-        [entry("package/lib/deeper/x.js", b"e")],
+    @pytest.mark.parametrize("kind, planted_at, parts", [
+        ("symlink-to-dir", "lib", [entry("package/lib/x.js", b"e")]),
+        ("symlink-to-dir", "lib", [entry("package/lib/", type="5")]),
+        ("symlink-to-dir", "lib", [entry("package/lib/deeper/", type="5")]),
+        ("dangling-symlink", "lib", [entry("package/lib/x.js", b"e")]),
+        ("symlink-to-file", "lib", [entry("package/lib/x.js", b"e")]),
+        # Deep below dest, past the folders kept open between entries.
+        ("symlink-to-dir", "d/" * 40 + "lnk", [named("package/" + "d/" * 40 + "lnk/secret", b"e")]),
     ])
-    def test_symbolic_link_where_a_directory_is_needed_fails(self, sandbox, parts):
+    def test_a_link_where_a_directory_is_needed_fails(self, sandbox, kind, planted_at, parts):
         dest = sandbox / "work" / "dest"
-        os.symlink(sandbox / "outside", dest / "lib")
+        plant(kind, dest / planted_at, sandbox)
         before = snapshot(sandbox)
         assert failure(gz(tar(*parts)), dest) == EXISTS_TEXT
         assert snapshot(sandbox) == before
 
-    def test_symbolic_link_to_a_directory_inside_dest_fails_too(self, sandbox):
+    def test_a_link_to_a_directory_inside_dest_fails_too(self, sandbox):
         dest = sandbox / "work" / "dest"
         (dest / "real").mkdir()
         os.symlink("real", dest / "alias")
         assert failure(gz(tar(entry("package/alias/f", b"e"))), dest) == EXISTS_TEXT
         assert tree(dest) == {"real": None, "alias": "link"}
-
-    def test_symbolic_link_to_a_directory_at_a_file_path_is_replaced(self, sandbox):
-        dest = sandbox / "work" / "dest"
-        os.symlink(sandbox / "outside", dest / "f")
-        assert extract(gz(tar(entry("package/f", b"new"))), dest) == ["f"]
-        assert tree(sandbox / "outside") == {"secret": b"secret", "nested": None}
-        assert tree(dest) == {"f": b"new"}
-
-    def test_links_deep_below_dest(self, sandbox):
-        dest = sandbox / "work" / "dest"
-        deep = dest.joinpath(*["d"] * 40)
-        deep.mkdir(parents=True)
-        os.symlink(sandbox / "outside", deep / "lnk")
-        name = "package/" + "d/" * 40 + "lnk/secret"
-        assert failure(gz(tar(entry(name, b"e"))), dest) == EXISTS_TEXT
-        assert (sandbox / "outside" / "secret").read_bytes() == b"secret"
 
     def test_dest_given_as_a_link_is_followed(self, sandbox):
         # dest itself is the caller's choice and is used as given.

@@ -1,11 +1,8 @@
 """Where entries land, what is written and what is passed over."""
 
-import gzip
-import io
 import os
 import random
 import stat
-import tarfile
 
 import pytest
 
@@ -144,35 +141,15 @@ class TestDest:
         assert extract(gz(tar(entry("p/f", b"1"))), dest) == ["f"]
         assert tree(tmp_path) == {"a": None, "a/b": None, "a/b/c": None, "a/b/c/f": b"1"}
 
-    def test_trailing_slash_and_existing_directory_are_accepted(self, tmp_path):
-        (tmp_path / "d").mkdir()
-        assert extract(gz(tar(entry("p/f", b"1"))), f"{tmp_path}/d//") == ["f"]
-        assert tree(tmp_path) == {"d": None, "d/f": b"1"}
-
     def test_empty_dest_is_the_current_directory(self, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)
         assert extract(gz(tar(entry("p/sub/f", b"1"))), "") == ["sub/f"]
         assert tree(tmp_path) == {"sub": None, "sub/f": b"1"}
 
-    def test_relative_dest_is_below_the_current_directory(self, tmp_path, monkeypatch):
-        monkeypatch.chdir(tmp_path)
-        assert extract(gz(tar(entry("p/f", b"1"))), "rel/out") == ["f"]
-        assert tree(tmp_path) == {"rel": None, "rel/out": None, "rel/out/f": b"1"}
-
-    def test_dest_through_a_link_is_used_as_given(self, tmp_path):
-        (tmp_path / "real").mkdir()
-        os.symlink("real", tmp_path / "via")
-        assert extract(gz(tar(entry("p/f", b"1"))), tmp_path / "via" / "new") == ["f"]
-        assert (tmp_path / "real" / "new" / "f").read_bytes() == b"1"
-
     def test_dest_that_is_a_file_fails_with_file_exists(self, tmp_path):
         (tmp_path / "file").write_bytes(b"keep")
         assert failure(gz(tar()), tmp_path / "file") == "IO error: " + os_text(17)
         assert (tmp_path / "file").read_bytes() == b"keep"
-
-    def test_dest_below_a_file_fails_with_the_system_description(self, tmp_path):
-        (tmp_path / "file").write_bytes(b"keep")
-        assert failure(gz(tar()), tmp_path / "file" / "x") == "IO error: " + os_text(20)
 
     @pytest.mark.parametrize("data", [b"", gz(tar())])
     def test_dest_is_created_before_the_archive_is_read(self, tmp_path, data):
@@ -191,67 +168,15 @@ class TestDest:
         assert os.listdir(tmp_path) == []
 
 
-class TestFormats:
-    """Archives as Python's tarfile writes them, in each of its formats."""
-
-    @staticmethod
-    def build(fmt, members):
-        buf = io.BytesIO()
-        with tarfile.open(fileobj=buf, mode="w:gz", format=fmt) as t:
-            for name, content in members:
-                info = tarfile.TarInfo(name)
-                if content is None:
-                    info.type = tarfile.DIRTYPE
-                    t.addfile(info)
-                else:
-                    info.size = len(content)
-                    t.addfile(info, io.BytesIO(content))
-        return buf.getvalue()
-
-    long_dir = "package/" + "/".join(["folder-with-a-long-name"] * 8)
-
-    @pytest.mark.parametrize("fmt", [tarfile.GNU_FORMAT, tarfile.PAX_FORMAT, tarfile.USTAR_FORMAT])
-    def test_long_names(self, tmp_path, fmt):
-        file_name = self.long_dir + "/index.js"
-        assert len(file_name) > 100
-        data = self.build(fmt, [("package", None), (self.long_dir, None), (file_name, b"long")])
-        rel = file_name.split("/", 1)[1]
-        assert extract(data, tmp_path) == [rel]
-        assert (tmp_path / rel).read_bytes() == b"long"
-
-    @pytest.mark.parametrize("fmt", [tarfile.GNU_FORMAT, tarfile.PAX_FORMAT])
-    def test_names_beyond_the_ustar_fields(self, tmp_path, fmt):
-        name = "package/" + "n" * 200 + "/\u00e9t\u00e9.txt"
-        data = self.build(fmt, [(name, b"x")])
-        assert extract(data, tmp_path) == [name.split("/", 1)[1]]
-        assert (tmp_path / name.split("/", 1)[1]).read_bytes() == b"x"
-
-    def test_pax_global_header_is_passed_over(self, tmp_path):
-        buf = io.BytesIO()
-        with tarfile.open(fileobj=buf, mode="w:gz", format=tarfile.PAX_FORMAT,
-                          pax_headers={"comment": "global"}) as t:
-            info = tarfile.TarInfo("package/a")
-            info.size = 1
-            t.addfile(info, io.BytesIO(b"a"))
-        assert gzip.decompress(buf.getvalue())[156:157] == b"g"
-        assert extract(buf.getvalue(), tmp_path) == ["a"]
-        assert tree(tmp_path) == {"a": b"a"}
-
-
-def test_ustar_prefix_and_name_are_joined(tmp_path):
-    data = gz(tar(header(b"index.js", 2, fmt="ustar", prefix=b"package/lib") + pad(b"js")))
-    assert extract(data, tmp_path) == ["lib/index.js"]
-
-
-def test_gnu_header_ignores_the_prefix_area(tmp_path):
-    # GNU headers keep access times and sparse data where ustar has its prefix.
-    data = gz(tar(header(b"package/index.js", 2, fmt="gnu", extra={345: b"00000000000\0"}) + pad(b"js")))
-    assert extract(data, tmp_path) == ["index.js"]
-
-
-def test_old_header_ignores_the_prefix_area(tmp_path):
-    data = gz(tar(header(b"package/index.js", 2, fmt="v7", extra={345: b"junk/prefix"}) + pad(b"js")))
-    assert extract(data, tmp_path) == ["index.js"]
+@pytest.mark.parametrize("block, listed", [
+    (header(b"index.js", 2, fmt="ustar", prefix=b"package/lib"), "lib/index.js"),
+    # GNU headers keep access times and sparse data where ustar has its prefix;
+    # old headers have nothing there.
+    (header(b"package/index.js", 2, fmt="gnu", extra={345: b"00000000000\0"}), "index.js"),
+    (header(b"package/index.js", 2, fmt="v7", extra={345: b"junk/prefix"}), "index.js"),
+])
+def test_the_prefix_field_counts_in_ustar_headers_only(tmp_path, block, listed):
+    assert extract(gz(tar(block + pad(b"js"))), tmp_path) == [listed]
 
 
 def test_gnu_long_name_drops_one_trailing_nul(tmp_path):

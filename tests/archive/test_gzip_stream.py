@@ -1,6 +1,5 @@
 """The gzip member around the archive: header fields, deflate data and trailer."""
 
-import gzip
 import shutil
 import subprocess
 import zlib
@@ -144,14 +143,6 @@ class TestDeflateData:
 
 
 class TestOtherWriters:
-    def test_python_gzip_with_file_name_and_time(self, tmp_path):
-        import io
-        buf = io.BytesIO()
-        with gzip.GzipFile(filename="package.tar", mode="wb", fileobj=buf, mtime=1_700_000_000) as f:
-            f.write(ARCHIVE)
-        assert buf.getvalue()[3] & 0x08  # the file name field is there
-        assert extract(buf.getvalue(), tmp_path) == ["f"]
-
     @pytest.mark.skipif(shutil.which("gzip") is None, reason="no gzip program")
     def test_gzip_program_with_name(self, tmp_path):
         src = tmp_path / "package.tar"
