@@ -151,14 +151,18 @@ class TestDest:
         assert failure(gz(tar()), tmp_path / "file") == "IO error: " + os_text(17)
         assert (tmp_path / "file").read_bytes() == b"keep"
 
-    @pytest.mark.parametrize("data", [b"", gz(tar())])
-    def test_dest_is_created_before_the_archive_is_read(self, tmp_path, data):
-        dest = tmp_path / "made"
-        try:
-            extract(data, dest)
-        except OSError:
-            pass
-        assert dest.is_dir() and os.listdir(dest) == []
+    @pytest.mark.parametrize("data, message", [
+        (b"", "IO error: unexpected end of file"),
+        (tar(entry("package/f", b"1")), "IO error: invalid gzip header"),
+    ])
+    def test_dest_is_created_before_the_archive_is_read(self, tmp_path, data, message):
+        assert failure(data, tmp_path / "made") == message
+        assert tree(tmp_path) == {"made": None}
+
+    @pytest.mark.parametrize("content", [b"", tar()])
+    def test_archive_without_entries_leaves_dest_empty(self, tmp_path, content):
+        assert extract(gz(content), tmp_path / "made") == []
+        assert tree(tmp_path) == {"made": None}
 
     def test_dest_with_a_nul_is_refused_before_anything_is_created(self, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)
