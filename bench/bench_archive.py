@@ -120,26 +120,29 @@ def large_file_package():
     return buf.getvalue()
 
 
-def timed(fn, runs, workdir):
-    """Median and best time of `runs` calls, each into a fresh directory.
+def timed(fns, runs, workdir):
+    """Median and best time of each of `fns` over `runs` rounds, each call into
+    a fresh directory.
 
-    Dirty pages are flushed before each run and the directories are removed
-    only after all runs, so that no run pays for another's write-back or
-    deletion.
+    The contenders take turns within each round, so that all of them meet the
+    same state of a shared machine. Dirty pages are flushed before each call,
+    and the directories are removed only after all rounds, so that no call pays
+    for another's write-back or deletion.
     """
-    times = []
+    times = [[] for _ in fns]
     dests = []
     for i in range(runs):
-        dest = os.path.join(workdir, f"run{len(os.listdir(workdir))}-{i}")
-        dests.append(dest)
-        os.sync()
-        start = time.perf_counter()
-        fn(dest)
-        times.append(time.perf_counter() - start)
+        for k, fn in enumerate(fns):
+            dest = os.path.join(workdir, f"run-{len(dests)}")
+            dests.append(dest)
+            os.sync()
+            start = time.perf_counter()
+            fn(dest)
+            times[k].append(time.perf_counter() - start)
     for dest in dests:
         shutil.rmtree(dest)
     os.sync()
-    return statistics.median(times), min(times)
+    return [(statistics.median(t), min(t)) for t in times]
 
 
 def contenders(data, archive_path):
@@ -229,13 +232,10 @@ def extraction_table(cases, workdir, have_tar, have_gzip):
         archive_path = os.path.join(workdir, "archive.tgz")
         with open(archive_path, "wb") as f:
             f.write(data)
-        rows = []
-        for name, fn in contenders(data, archive_path):
-            if name.startswith("GNU") and not have_tar:
-                continue
-            rows.append((name, *timed(fn, runs, workdir)))
+        named = [(name, fn) for name, fn in contenders(data, archive_path) if have_tar or not name.startswith("GNU")]
         if label.startswith("one") and have_gzip:
-            rows.append(("gzip -dc > file (floor)", *timed(gzip_floor(archive_path), runs, workdir)))
+            named.append(("gzip -dc > file (floor)", gzip_floor(archive_path)))
+        rows = [(name, *result) for (name, _), result in zip(named, timed([fn for _, fn in named], runs, workdir))]
         os.remove(archive_path)
         ours = rows[0][1]
         for name, median, best in rows:
