@@ -74,22 +74,17 @@ def source_like(rng, size):
 
 def add_tree(t, files, folders):
     """Adds folders and files depth first in name order, as tar adds a directory tree."""
-    def walk(folder):
-        prefix = f"{folder}/" if folder else ""
-        info = tarfile.TarInfo(f"package/{folder}" if folder else "package")
-        info.type = tarfile.DIRTYPE
-        info.mode = 0o755
-        t.addfile(info)
-        for name in sorted(n for n in files if n.rsplit("/", 1)[0] == folder or (not folder and "/" not in n)):
-            info = tarfile.TarInfo(f"package/{name}")
-            info.size = len(files[name])
+    paths = [(f.split("/") if f else [], None) for f in folders] + [(n.split("/"), files[n]) for n in files]
+    for parts, content in sorted(paths, key=lambda p: p[0]):
+        info = tarfile.TarInfo("/".join(["package", *parts]))
+        if content is None:
+            info.type = tarfile.DIRTYPE
+            info.mode = 0o755
+            t.addfile(info)
+        else:
+            info.size = len(content)
             info.mode = 0o644
-            t.addfile(info, io.BytesIO(files[name]))
-        for sub in sorted(f for f in folders if f.rsplit("/", 1)[0] == folder and f != folder
-                          or (not folder and f and "/" not in f)):
-            if sub:
-                walk(sub)
-    walk("")
+            t.addfile(info, io.BytesIO(content))
 
 
 def npm_like_package():

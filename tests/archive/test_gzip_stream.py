@@ -6,7 +6,7 @@ import zlib
 
 import pytest
 
-from archive_builders import Deflate, entry, extract, failure, gz, gzip_member, tar, tree
+from archive_builders import Deflate, entry, extract, failure, gzip_member, tar, tree
 
 ARCHIVE = tar(entry("package/f", b"content"))
 # Without end blocks the archive ends where the stream ends, so reading it
