@@ -71,9 +71,12 @@ def chart(rows, path):
     except ImportError:
         print("matplotlib is not installed: no chart", file=sys.stderr)
         return False
-    labels = [f"{r.operation} · {r.case} vs {r.peer}" for r in rows]
+    def short(text, n):
+        return text if len(text) <= n else text[: n - 1] + "…"
+
+    labels = [f"{r.operation} · {short(r.case, 48)} vs {short(r.peer, 34)}" for r in rows]
     ratios = [r.ratio for r in rows]
-    fig, ax = plt.subplots(figsize=(11, 0.34 * len(rows) + 1.5))
+    fig, ax = plt.subplots(figsize=(13, 0.34 * len(rows) + 1.5))
     colors = ["tab:green" if r.met or (r.target is None and r.ratio >= 1) else
               ("tab:red" if r.met is False else "tab:gray") for r in rows]
     y = range(len(rows))
