@@ -4,7 +4,8 @@
 corpus/version     lines of versions and ranges
 corpus/allow_list  a request line followed by allow-list entry lines
 corpus/lockfile    lockfile documents, valid ones and a few refused ones
-corpus/tar         uncompressed tar archives of every form the reader meets
+corpus/tar         uncompressed tar archives of every form the reader meets, each
+                   after the tar target's control byte (see tar_fuzz.cpp)
 corpus/tgz         the same archives gzip-compressed, plus gzip header variants
 
 Archives come from Python's tarfile (ustar, GNU, pax), from GNU tar where only
@@ -17,6 +18,7 @@ import io
 import json
 import os
 import pathlib
+import re
 import shutil
 import struct
 import subprocess
@@ -221,10 +223,22 @@ def system_tar_archives():
         yield "v7", tar("--format=v7", "-cf", "-", "package/v7.txt")
         yield "gnu_sparse", tar("--format=gnu", "--sparse", "-cf", "-", "package/sparse.bin")
         for version in ("0.0", "0.1", "1.0"):
-            yield "pax_sparse_" + version.replace(".", "_"), tar(
+            yield "pax_sparse_" + version.replace(".", "_"), without_pid(tar(
                 "--format=pax", "--sparse", "--sparse-version=" + version,
                 "--pax-option=delete=atime,delete=ctime,exthdr.name=%d/PaxHeaders/%f", "-cf", "-",
-                "package/sparse.bin")
+                "package/sparse.bin"))
+
+
+def without_pid(archive):
+    """GNU tar names a pax sparse entry's header "GNUSparseFile.<process id>": make it 0."""
+    out = bytearray(archive)
+    for at in range(0, len(out), 512):
+        name = bytes(out[at:at + 100])
+        fixed = re.sub(rb"GNUSparseFile\.[0-9]+", b"GNUSparseFile.0", name.rstrip(b"\0"))
+        if fixed != name.rstrip(b"\0"):
+            out[at:at + 100] = fixed.ljust(100, b"\0")
+            out[at:at + 512] = block_checksum(out[at:at + 512])
+    return bytes(out)
 
 
 def trim(archive):
@@ -276,7 +290,10 @@ def main():
     archives.update(hand_archives())
     archives.update(system_tar_archives())
     for name, data in archives.items():
-        write("tar", name + ".tar", data)
+        # Control byte 0: checksums are made right, entry data is read; the
+        # damaged-checksum seed keeps its checksum, one seed passes over data.
+        control = {"bad_checksum": 1, "special_entries": 2}.get(name, 0)
+        write("tar", name + ".tar", bytes([control]) + data)
         write("tgz", name + ".tgz", gzip.compress(data, compresslevel=9, mtime=0))
     for name, data in gzip_variants(archives["ustar_basic"]):
         write("tgz", "gzip_" + name + ".tgz", data)

@@ -23,6 +23,9 @@ shift || true
 build=${FUZZ_BUILD:-$root/build/fuzz}
 work=${FUZZ_WORK:-$root/build/fuzz-work}
 jobs=${FUZZ_JOBS:-1}
+# The extraction target writes files on every run; a memory-backed folder
+# keeps that fast.
+if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER="${CXX:-clang++-19}" -DMORVANE_FUZZ=ON >/dev/null
