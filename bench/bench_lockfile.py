@@ -1,0 +1,260 @@
+"""Speed and memory of read_lockfile and write_lockfile on a generated lockfile.
+
+Run from the worktree root after installing the module (and orjson, optional):
+
+    python bench/bench_lockfile.py [--skills 10000] [--repeat 15]
+
+Peers, in the same run and on the same file:
+  read:  the standard library doing the same work (json.load, a schema check
+         that rebuilds the normalised document, json.dumps compact with sorted
+         skills) and orjson.loads + orjson.dumps (which check nothing);
+  write: json.dumps(indent=2) plus writing the file, and the same preceded by
+         json.loads and the schema check (what write_lockfile also does).
+Memory: peak resident growth of one read_lockfile call in a fresh process,
+against the file size.
+"""
+
+import argparse
+import json
+import os
+import random
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import morvane_core
+
+try:
+    import orjson
+except ImportError:  # the orjson row is left out
+    orjson = None
+
+
+def generate(n_skills, seed=7):
+    rng = random.Random(seed)
+    alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"
+    skills = {}
+    for i in range(n_skills):
+        name = f"skill-{i:05d}"
+        skills[name] = {
+            "resolved": f"{rng.randrange(10)}.{rng.randrange(30)}.{rng.randrange(100)}",
+            "integrity": "sha512-" + "".join(rng.choice(alphabet) for _ in range(86)) + "==",
+            "permissions": {
+                "network": {"outbound": [f"api.{name}.example.com", "cdn.example.org"]},
+                "filesystem": {"read": ["./data/**", f"/tmp/{name}/**"], "write": ["./out/**"]},
+                "subprocess": rng.random() < 0.5,
+            },
+            "audit_score": round(rng.uniform(0, 100), 2),
+            "dependencies": {
+                f"dep-{rng.randrange(n_skills):05d}": f"^{rng.randrange(5)}.{rng.randrange(20)}.0" for _ in range(5)
+            },
+        }
+    # Skills in shuffled order, so that reading has to sort them.
+    names = list(skills)
+    rng.shuffle(names)
+    return {"lockfileVersion": 1, "skills": {k: skills[k] for k in names}}
+
+
+# ---- The standard-library peer: the same checks and normalisation in Python.
+
+class SchemaError(ValueError):
+    pass
+
+
+def _text(v):
+    if not isinstance(v, str):
+        raise SchemaError("expected a string")
+    return v
+
+
+def _text_list(v):
+    if v is None:
+        return None
+    if not isinstance(v, list) or not all(isinstance(x, str) for x in v):
+        raise SchemaError("expected a sequence of strings")
+    return v
+
+
+def _record(v, fields, required, name):
+    if isinstance(v, list):
+        if len(v) > len(fields) or len(v) < required:
+            raise SchemaError(f"invalid length for {name}")
+        return dict(zip(fields, v))
+    if not isinstance(v, dict):
+        raise SchemaError(f"expected {name}")
+    return v
+
+
+def _permissions(v):
+    v = _record(v, ("network", "filesystem", "subprocess"), 3, "Permissions")
+    net = v.get("network")
+    if net is not None:
+        net = _record(net, ("outbound",), 1, "NetworkPermissions")
+        net = {"outbound": _text_list(net.get("outbound"))}
+    fs = v.get("filesystem")
+    if fs is not None:
+        fs = _record(fs, ("read", "write"), 2, "FilesystemPermissions")
+        fs = {"read": _text_list(fs.get("read")), "write": _text_list(fs.get("write"))}
+    sub = v.get("subprocess")
+    if sub is not None and not isinstance(sub, bool):
+        raise SchemaError("expected a boolean")
+    return {"network": net, "filesystem": fs, "subprocess": sub}
+
+
+def _entry(v):
+    v = _record(v, ("resolved", "integrity", "permissions", "audit_score", "dependencies"), 4, "LockEntry")
+    for key in ("resolved", "integrity", "permissions"):
+        if key not in v:
+            raise SchemaError(f"missing field {key}")
+    score = v.get("audit_score")
+    if score is not None and (isinstance(score, bool) or not isinstance(score, (int, float))):
+        raise SchemaError("expected f64")
+    deps = v.get("dependencies", {})
+    if not isinstance(deps, dict) or not all(isinstance(x, str) for x in deps.values()):
+        raise SchemaError("expected a map of strings")
+    return {
+        "resolved": _text(v["resolved"]),
+        "integrity": _text(v["integrity"]),
+        "permissions": _permissions(v["permissions"]),
+        "audit_score": None if score is None else float(score),
+        "dependencies": dict(sorted(deps.items())),
+    }
+
+
+def stdlib_check(doc):
+    doc = _record(doc, ("lockfileVersion", "skills"), 2, "Lockfile")
+    version = doc.get("lockfileVersion")
+    if isinstance(version, bool) or not isinstance(version, int) or not 0 <= version <= 0xFFFFFFFF:
+        raise SchemaError("expected u32")
+    skills = doc.get("skills")
+    if not isinstance(skills, dict):
+        raise SchemaError("expected a map")
+    return {"lockfileVersion": version, "skills": {k: _entry(skills[k]) for k in sorted(skills)}}
+
+
+def stdlib_read(path):
+    with open(path, encoding="utf-8") as f:
+        doc = json.load(f)
+    return json.dumps(stdlib_check(doc), separators=(",", ":"), ensure_ascii=False)
+
+
+def orjson_read(path):
+    with open(path, "rb") as f:
+        return orjson.dumps(orjson.loads(f.read()))
+
+
+def stdlib_write_plain(path, doc):
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(json.dumps(doc, indent=2, ensure_ascii=False) + "\n")
+
+
+def stdlib_write_checked(path, text):
+    doc = stdlib_check(json.loads(text))
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(json.dumps(doc, indent=2, ensure_ascii=False) + "\n")
+
+
+def timed(fn, repeat):
+    times = []
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t0)
+    return statistics.median(times), min(times)
+
+
+PEAK_SCRIPT = r"""
+import sys
+def status(field):
+    with open('/proc/self/status') as f:
+        for line in f:
+            if line.startswith(field + ':'):
+                return int(line.split()[1]) * 1024
+kind, path = sys.argv[1], sys.argv[2]
+if kind == 'morvane':
+    import morvane_core
+    fn = lambda: morvane_core.read_lockfile(path)
+elif kind == 'orjson':
+    import orjson
+    def fn():
+        with open(path, 'rb') as f:
+            return orjson.dumps(orjson.loads(f.read()))
+else:
+    sys.path.insert(0, sys.argv[3])
+    import bench_lockfile
+    fn = lambda: bench_lockfile.stdlib_read(path)
+# Writing 5 to clear_refs resets the peak (VmHWM) to the present size.
+with open('/proc/self/clear_refs', 'w') as f:
+    f.write('5')
+before = status('VmRSS')
+result = fn()
+print(status('VmHWM') - before)
+"""
+
+
+def peak_growth(kind, path):
+    out = subprocess.run(
+        [sys.executable, "-c", PEAK_SCRIPT, kind, path, os.path.dirname(os.path.abspath(__file__))],
+        check=True, capture_output=True, text=True,
+    )
+    return int(out.stdout)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--skills", type=int, default=10_000)
+    parser.add_argument("--repeat", type=int, default=15)
+    args = parser.parse_args()
+
+    doc = generate(args.skills)
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "skills.lock")
+        out_path = os.path.join(tmp, "out.lock")
+        stdlib_write_plain(path, doc)
+        size = os.path.getsize(path)
+        text = open(path, encoding="utf-8").read()
+
+        # All three readers agree on the content.
+        ours = json.loads(morvane_core.read_lockfile(path))
+        assert ours == json.loads(stdlib_read(path))
+
+        print(f"lockfile: {args.skills} skills, {size / 1e6:.2f} MB indented; median (best) of {args.repeat} runs\n")
+        # The same document as write_lockfile stores it: skills already in order.
+        sorted_path = os.path.join(tmp, "sorted.lock")
+        morvane_core.write_lockfile(sorted_path, text)
+
+        rows = []
+        read_ours = timed(lambda: morvane_core.read_lockfile(path), args.repeat)
+        read_sorted = timed(lambda: morvane_core.read_lockfile(sorted_path), args.repeat)
+        read_std = timed(lambda: stdlib_read(path), max(3, args.repeat // 3))
+        rows.append(("read", "morvane_core.read_lockfile", read_ours, None))
+        rows.append(("read", "  same, file as write_lockfile stores it", read_sorted, None))
+        rows.append(("read", "json.load + check + json.dumps", read_std, read_std[0] / read_ours[0]))
+        if orjson is not None:
+            read_orj = timed(lambda: orjson_read(path), args.repeat)
+            rows.append(("read", "orjson.loads + orjson.dumps", read_orj, read_orj[0] / read_ours[0]))
+
+        write_ours = timed(lambda: morvane_core.write_lockfile(out_path, text), args.repeat)
+        write_plain = timed(lambda: stdlib_write_plain(out_path, doc), max(3, args.repeat // 3))
+        write_checked = timed(lambda: stdlib_write_checked(out_path, text), max(3, args.repeat // 3))
+        rows.append(("write", "morvane_core.write_lockfile (fsync)", write_ours, None))
+        rows.append(("write", "json.dumps(indent=2) + write", write_plain, write_plain[0] / write_ours[0]))
+        rows.append(("write", "json.loads + check + dumps(indent=2) + write", write_checked,
+                     write_checked[0] / write_ours[0]))
+
+        print(f"{'op':6}{'implementation':48}{'median ms':>11}{'best ms':>10}{'ours faster':>13}")
+        for op, name, (median, best), ratio in rows:
+            r = "" if ratio is None else f"{ratio:.1f}x"
+            print(f"{op:6}{name:48}{median * 1e3:11.2f}{best * 1e3:10.2f}{r:>13}")
+
+        print(f"\npeak resident growth of one read (fresh process), file {size / 1e6:.2f} MB")
+        kinds = ["morvane", "stdlib"] + (["orjson"] if orjson is not None else [])
+        for kind in kinds:
+            growth = peak_growth(kind, path)
+            print(f"  {kind:10}{growth / 1e6:8.2f} MB  {growth / size:5.2f}x file size")
+
+
+if __name__ == "__main__":
+    main()

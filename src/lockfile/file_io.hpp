@@ -1,0 +1,43 @@
+// Whole-file reading and replacing for the lockfile functions. Failures are
+// OSError values with the operating system's text ("... (os error N)").
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <string_view>
+
+#include "common/failure.hpp"
+
+namespace morvane::lockfile {
+
+// The bytes of a file, in one malloc'd block.
+class FileBytes {
+ public:
+  std::string_view view() const { return {data_.get(), size_}; }
+
+ private:
+  friend Outcome<FileBytes> read_file(std::string_view path);
+  struct Free {
+    void operator()(char* p) const { std::free(p); }
+  };
+  std::unique_ptr<char, Free> data_;
+  std::size_t size_ = 0;
+};
+
+// Reads the file at `path` to its end, whatever size it claimed. A buffer
+// that cannot be had fails with "out of memory".
+Outcome<FileBytes> read_file(std::string_view path);
+
+// Makes `content` the content of the file at `path`, creating it (0666 less
+// the umask) if needed. The new content goes to a fresh temporary file in the
+// same directory, reaches stable storage and is then renamed over the file, so
+// the file holds either its old or its new content at every moment, also after
+// a failure or a crash. Visible effects are those of writing in place: an
+// existing file keeps its permission bits, a symbolic link keeps pointing to
+// the file it names, and failures carry the messages an in-place write gives.
+// Where the directory allows no new file but the file is writable, and for
+// targets that are not regular files (devices, pipes), it writes in place.
+Outcome<void> replace_file(std::string_view path, std::string_view content);
+
+}  // namespace morvane::lockfile

@@ -1,0 +1,438 @@
+"""read_lockfile and write_lockfile on the file system: results, failures and what stays on disk."""
+
+import contextlib
+import os
+import shutil
+import stat
+import tempfile
+import subprocess
+import sys
+import traceback
+
+import pytest
+
+import morvane_core
+
+DOC = '{"lockfileVersion":1,"skills":{}}'
+STORED = b'{\n  "lockfileVersion": 1,\n  "skills": {}\n}\n'
+NOBODY = 65534
+
+
+def os_error(fn, *args):
+    """The one-argument OSError that `fn(*args)` raises, checked to be OSError itself."""
+    with pytest.raises(OSError) as info:
+        fn(*args)
+    assert type(info.value) is OSError
+    assert info.value.errno is None and info.value.strerror is None and info.value.filename is None
+    assert len(info.value.args) == 1
+    return info.value.args[0]
+
+
+# Copies standard input into the named pipe in pieces of 1000 bytes.
+FEED = """
+import sys
+data = sys.stdin.buffer.read()
+with open(sys.argv[1], "wb") as f:
+    for i in range(0, len(data), 1000):
+        f.write(data[i:i + 1000])
+        f.flush()
+"""
+
+
+def listing(path):
+    return sorted(os.listdir(path))
+
+
+class TestRead:
+    @pytest.mark.parametrize(
+        "make, name, message",
+        [
+            (None, "none.lock", "No such file or directory (os error 2)"),
+            (None, "none/x.lock", "No such file or directory (os error 2)"),
+            ("dir", "d", "Is a directory (os error 21)"),
+            ("file", "f/x", "Not a directory (os error 20)"),
+            ("loop", "a", "Too many levels of symbolic links (os error 40)"),
+        ],
+    )
+    def test_open_failures(self, tmp_path, make, name, message):
+        if make == "dir":
+            (tmp_path / "d").mkdir()
+        elif make == "file":
+            (tmp_path / "f").write_bytes(b"")
+        elif make == "loop":
+            (tmp_path / "a").symlink_to("b")
+            (tmp_path / "b").symlink_to("a")
+        assert os_error(morvane_core.read_lockfile, str(tmp_path / name)) == message
+
+    @pytest.mark.parametrize("path", ["a\0b", "\0", "/tmp/\0/x"])
+    def test_nul_in_path(self, path):
+        assert os_error(morvane_core.read_lockfile, path) == "file name contained an unexpected NUL byte"
+
+    def test_empty_file(self, tmp_path):
+        (tmp_path / "e.lock").write_bytes(b"")
+        assert os_error(morvane_core.read_lockfile, str(tmp_path / "e.lock")) == (
+            "EOF while parsing a value at line 1 column 0"
+        )
+
+    def test_byte_order_mark(self, tmp_path):
+        (tmp_path / "b.lock").write_bytes(b"\xef\xbb\xbf" + DOC.encode())
+        assert os_error(morvane_core.read_lockfile, str(tmp_path / "b.lock")) == "expected value at line 1 column 1"
+
+    @pytest.mark.parametrize(
+        "bad",
+        [
+            b"\xff",
+            b"\x80",
+            b"\xc0\x80",  # overlong NUL
+            b"\xc1\xbf",
+            b"\xe0\x80\xaf",  # overlong slash
+            b"\xed\xa0\x80",  # surrogate D800
+            b"\xed\xbf\xbf",  # surrogate DFFF
+            b"\xf4\x90\x80\x80",  # above U+10FFFF
+            b"\xf5\x80\x80\x80",
+            b"\xf8\x88\x80\x80\x80",
+            b"\xe6\x97",  # truncated at the end of the text
+            b"\xe6\x97x",
+            b"\xc3\xa9\xa9",  # stray continuation after a whole character
+        ],
+    )
+    @pytest.mark.parametrize("where", ["string", "after", "junk"])
+    def test_invalid_utf8(self, tmp_path, bad, where):
+        if where == "string":
+            data = b'{"lockfileVersion":1,"skills":{},"x":"' + bad + b'"}'
+        elif where == "after":
+            data = b'{"lockfileVersion":1,"skills":{}}' + b" " * 40 + bad
+        else:  # invalid JSON as well: the encoding is checked first
+            data = bad + b"{{{"
+        (tmp_path / "u.lock").write_bytes(data)
+        assert os_error(morvane_core.read_lockfile, str(tmp_path / "u.lock")) == "stream did not contain valid UTF-8"
+
+    @pytest.mark.parametrize(
+        "good", ["é", "日本語", "\U0001F600", "\u07ff\u0800\uffff\U00010000\U0010ffff", "\ud7ff\ue000"]
+    )
+    def test_valid_utf8_boundaries(self, tmp_path, good):
+        data = ('{"lockfileVersion":1,"skills":{},"x":"' + "a" * 17 + good + '"}').encode()
+        (tmp_path / "v.lock").write_bytes(data)
+        assert morvane_core.read_lockfile(str(tmp_path / "v.lock")) == DOC
+
+    def test_json_error_is_an_os_error(self, tmp_path):
+        (tmp_path / "j.lock").write_text('{\n"lockfileVersion": 1\n}')
+        assert os_error(morvane_core.read_lockfile, str(tmp_path / "j.lock")) == (
+            "missing field `skills` at line 3 column 1"
+        )
+
+    def test_relative_path(self, tmp_path, monkeypatch):
+        (tmp_path / "rel.lock").write_text(DOC)
+        monkeypatch.chdir(tmp_path)
+        assert morvane_core.read_lockfile("rel.lock") == DOC
+
+    def test_reads_to_the_end_whatever_size_is_known(self, tmp_path):
+        # A pipe has no size: the buffer grows as bytes arrive, in small pieces.
+        # The feeder is another process, as the read holds the interpreter lock.
+        fifo = tmp_path / "pipe.lock"
+        os.mkfifo(fifo)
+        skills = ",".join(f'"s{i:05d}":["1.0.0","x",[null,null,null],null]' for i in range(2000))
+        text = '{"lockfileVersion":1,"skills":{' + skills + "}}"
+        feeder = subprocess.Popen(
+            [sys.executable, "-c", FEED, str(fifo)], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL
+        )
+        feeder.stdin.write(text.encode())
+        feeder.stdin.close()
+        try:
+            out = morvane_core.read_lockfile(str(fifo))
+        finally:
+            assert feeder.wait(timeout=30) == 0
+        assert out.count('"resolved":"1.0.0"') == 2000 and len(text) > 3 * 8192
+
+    def test_character_device_of_no_content(self):
+        assert os_error(morvane_core.read_lockfile, "/dev/null") == "EOF while parsing a value at line 1 column 0"
+
+
+class TestWrite:
+    def test_creates_and_replaces(self, tmp_path):
+        path = tmp_path / "w.lock"
+        morvane_core.write_lockfile(str(path), DOC)
+        assert path.read_bytes() == STORED
+        morvane_core.write_lockfile(str(path), '{"lockfileVersion":2,"skills":{}}')
+        assert path.read_bytes() == STORED.replace(b"1", b"2")
+        assert listing(tmp_path) == ["w.lock"]
+
+    def test_replaces_a_longer_file_completely(self, tmp_path):
+        path = tmp_path / "w.lock"
+        path.write_bytes(b"x" * 100_000)
+        morvane_core.write_lockfile(str(path), DOC)
+        assert path.read_bytes() == STORED
+
+    @pytest.mark.parametrize("bad", ["", "{", "[1]", '{"lockfileVersion":1}', "null"])
+    def test_invalid_content_leaves_the_file_untouched(self, tmp_path, bad):
+        path = tmp_path / "w.lock"
+        path.write_bytes(b"old content")
+        os.chmod(path, 0o600)
+        with pytest.raises(ValueError):
+            morvane_core.write_lockfile(str(path), bad)
+        assert path.read_bytes() == b"old content"
+        assert stat.S_IMODE(path.stat().st_mode) == 0o600
+        assert listing(tmp_path) == ["w.lock"]
+
+    def test_invalid_content_is_reported_before_the_path(self, tmp_path):
+        with pytest.raises(ValueError) as info:
+            morvane_core.write_lockfile("a\0b", "{")
+        assert info.value.args == ("EOF while parsing an object at line 1 column 1",)
+
+    @pytest.mark.parametrize("path", ["a\0b", "\0"])
+    def test_nul_in_path(self, path):
+        assert os_error(morvane_core.write_lockfile, path, DOC) == "file name contained an unexpected NUL byte"
+
+    def test_missing_directory_creates_nothing(self, tmp_path):
+        target = tmp_path / "none" / "deeper" / "w.lock"
+        assert os_error(morvane_core.write_lockfile, str(target), DOC) == "No such file or directory (os error 2)"
+        assert os_error(morvane_core.write_lockfile, str(tmp_path / "none" / "w.lock"), DOC) == (
+            "No such file or directory (os error 2)"
+        )
+        assert listing(tmp_path) == []
+
+    @pytest.mark.parametrize("suffix", ["", "/", "/.", "/sub/.."])
+    def test_directory_as_path(self, tmp_path, suffix):
+        (tmp_path / "sub").mkdir()
+        assert os_error(morvane_core.write_lockfile, str(tmp_path) + suffix, DOC) == "Is a directory (os error 21)"
+        assert listing(tmp_path) == ["sub"]
+
+    def test_trailing_slash_on_a_new_name(self, tmp_path):
+        assert os_error(morvane_core.write_lockfile, str(tmp_path / "new") + "/", DOC) == (
+            "Is a directory (os error 21)"
+        )
+        assert listing(tmp_path) == []
+
+    def test_path_through_a_file(self, tmp_path):
+        (tmp_path / "f").write_bytes(b"keep")
+        assert os_error(morvane_core.write_lockfile, str(tmp_path / "f" / "w.lock"), DOC) == (
+            "Not a directory (os error 20)"
+        )
+        assert (tmp_path / "f").read_bytes() == b"keep"
+
+    def test_empty_path(self):
+        assert os_error(morvane_core.write_lockfile, "", DOC) == "No such file or directory (os error 2)"
+
+    def test_relative_path(self, tmp_path, monkeypatch):
+        monkeypatch.chdir(tmp_path)
+        morvane_core.write_lockfile("rel.lock", DOC)
+        assert (tmp_path / "rel.lock").read_bytes() == STORED
+        assert listing(tmp_path) == ["rel.lock"]
+
+    @pytest.mark.parametrize("mode", [0o600, 0o640, 0o644, 0o755, 0o444 | 0o200, 0o4755])
+    def test_existing_file_keeps_its_permission_bits(self, tmp_path, mode):
+        path = tmp_path / "w.lock"
+        path.write_bytes(b"old")
+        os.chmod(path, mode)
+        morvane_core.write_lockfile(str(path), DOC)
+        assert stat.S_IMODE(path.stat().st_mode) == mode
+        assert path.read_bytes() == STORED
+
+    @pytest.mark.parametrize("umask", [0o022, 0o077, 0o000, 0o027])
+    def test_new_file_gets_0666_less_the_umask(self, tmp_path, umask):
+        old = os.umask(umask)
+        try:
+            morvane_core.write_lockfile(str(tmp_path / "n.lock"), DOC)
+        finally:
+            os.umask(old)
+        assert stat.S_IMODE((tmp_path / "n.lock").stat().st_mode) == 0o666 & ~umask
+
+    def test_replacement_is_a_new_file_renamed_into_place(self, tmp_path):
+        path = tmp_path / "w.lock"
+        path.write_bytes(b"old")
+        old = open(path, "rb")  # a reader that opened the old file keeps seeing it
+        try:
+            morvane_core.write_lockfile(str(path), DOC)
+            assert old.read() == b"old"
+        finally:
+            old.close()
+        assert path.read_bytes() == STORED
+
+    def test_symlink_is_kept_and_its_target_replaced(self, tmp_path):
+        (tmp_path / "real").mkdir()
+        target = tmp_path / "real" / "target.lock"
+        target.write_bytes(b"old")
+        os.chmod(target, 0o640)
+        link = tmp_path / "link.lock"
+        link.symlink_to("real/target.lock")
+        morvane_core.write_lockfile(str(link), DOC)
+        assert link.is_symlink() and os.readlink(link) == "real/target.lock"
+        assert target.read_bytes() == STORED
+        assert stat.S_IMODE(target.stat().st_mode) == 0o640
+        assert listing(tmp_path) == ["link.lock", "real"] and listing(tmp_path / "real") == ["target.lock"]
+
+    def test_chain_of_symlinks_with_absolute_and_relative_targets(self, tmp_path):
+        (tmp_path / "a").mkdir()
+        (tmp_path / "b").mkdir()
+        final = tmp_path / "b" / "final.lock"
+        final.write_bytes(b"old")
+        (tmp_path / "b" / "mid").symlink_to("final.lock")
+        (tmp_path / "a" / "first").symlink_to(str(tmp_path / "b" / "mid"))
+        morvane_core.write_lockfile(str(tmp_path / "a" / "first"), DOC)
+        assert final.read_bytes() == STORED
+        assert (tmp_path / "a" / "first").is_symlink() and (tmp_path / "b" / "mid").is_symlink()
+        assert listing(tmp_path / "a") == ["first"] and listing(tmp_path / "b") == ["final.lock", "mid"]
+
+    def test_dangling_symlink_creates_its_target(self, tmp_path):
+        (tmp_path / "link.lock").symlink_to("created.lock")
+        morvane_core.write_lockfile(str(tmp_path / "link.lock"), DOC)
+        assert (tmp_path / "created.lock").read_bytes() == STORED
+        assert (tmp_path / "link.lock").is_symlink()
+
+    def test_symlink_loop(self, tmp_path):
+        (tmp_path / "a").symlink_to("b")
+        (tmp_path / "b").symlink_to("a")
+        assert os_error(morvane_core.write_lockfile, str(tmp_path / "a"), DOC) == (
+            "Too many levels of symbolic links (os error 40)"
+        )
+        assert listing(tmp_path) == ["a", "b"]
+
+    def test_symlink_to_a_directory(self, tmp_path):
+        (tmp_path / "d").mkdir()
+        (tmp_path / "link").symlink_to("d")
+        assert os_error(morvane_core.write_lockfile, str(tmp_path / "link"), DOC) == "Is a directory (os error 21)"
+        assert listing(tmp_path / "d") == []
+
+    def test_long_file_name(self, tmp_path):
+        # The temporary name stays within the 255-byte limit of a name.
+        path = tmp_path / ("n" * 255)
+        morvane_core.write_lockfile(str(path), DOC)
+        assert path.read_bytes() == STORED
+        assert listing(tmp_path) == ["n" * 255]
+
+    def test_character_device_is_written_in_place(self):
+        morvane_core.write_lockfile("/dev/null", DOC)
+        assert stat.S_ISCHR(os.stat("/dev/null").st_mode)
+
+    @pytest.mark.skipif(os.geteuid() != 0, reason="changing a file's owner needs root")
+    def test_owner_is_kept(self, tmp_path):
+        path = tmp_path / "owned.lock"
+        path.write_bytes(b"old")
+        os.chown(path, 4321, 8765)
+        morvane_core.write_lockfile(str(path), DOC)
+        st = path.stat()
+        assert (st.st_uid, st.st_gid) == (4321, 8765)
+        assert path.read_bytes() == STORED
+
+
+# ---- Permission checks, as a user whom permission bits bind (root's are overridden).
+
+def run_unprivileged(fn):
+    """Runs fn() in a forked child as `nobody` when this process is root."""
+    pid = os.fork()
+    if pid == 0:
+        code = 1
+        try:
+            if os.geteuid() == 0:
+                os.setgroups([])
+                os.setgid(NOBODY)
+                os.setuid(NOBODY)
+            fn()
+            code = 0
+        except BaseException:
+            traceback.print_exc()
+        finally:
+            os._exit(code)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+
+
+@pytest.fixture
+def shared_dir():
+    """A directory the unprivileged child owns."""
+    path = tempfile.mkdtemp(prefix="lockfile-perm-")
+    os.chmod(path, 0o755)
+    if os.geteuid() == 0:
+        os.chown(path, NOBODY, NOBODY)
+    yield path
+    with contextlib.suppress(OSError):
+        os.chmod(path, 0o755)
+    shutil.rmtree(path, ignore_errors=True)
+
+
+def owned_file(path, content, mode):
+    with open(path, "wb") as f:
+        f.write(content)
+    if os.geteuid() == 0:
+        os.chown(path, NOBODY, NOBODY)
+    os.chmod(path, mode)
+
+
+class TestPermissions:
+    def test_read_only_file_is_refused_and_kept(self, shared_dir):
+        path = os.path.join(shared_dir, "ro.lock")
+        owned_file(path, b"old", 0o444)
+
+        def child():
+            assert os_error(morvane_core.write_lockfile, path, DOC) == "Permission denied (os error 13)"
+
+        run_unprivileged(child)
+        assert open(path, "rb").read() == b"old"
+        assert listing(shared_dir) == ["ro.lock"]
+
+    def test_unreadable_file(self, shared_dir):
+        path = os.path.join(shared_dir, "secret.lock")
+        owned_file(path, DOC.encode(), 0o200)
+
+        def child():
+            assert os_error(morvane_core.read_lockfile, path) == "Permission denied (os error 13)"
+
+        run_unprivileged(child)
+
+    def test_read_only_directory_writes_a_writable_file_in_place(self, shared_dir):
+        path = os.path.join(shared_dir, "w.lock")
+        owned_file(path, b"old", 0o644)
+        os.chmod(shared_dir, 0o555)
+
+        def child():
+            inode = os.stat(path).st_ino
+            morvane_core.write_lockfile(path, DOC)
+            assert os.stat(path).st_ino == inode
+
+        run_unprivileged(child)
+        assert open(path, "rb").read() == STORED
+        assert listing(shared_dir) == ["w.lock"]
+
+    def test_read_only_directory_refuses_a_new_file(self, shared_dir):
+        os.chmod(shared_dir, 0o555)
+
+        def child():
+            path = os.path.join(shared_dir, "new.lock")
+            assert os_error(morvane_core.write_lockfile, path, DOC) == "Permission denied (os error 13)"
+
+        run_unprivileged(child)
+        assert listing(shared_dir) == []
+
+    def test_directory_without_search_permission(self, shared_dir):
+        inner = os.path.join(shared_dir, "inner")
+        os.mkdir(inner)
+        if os.geteuid() == 0:
+            os.chown(inner, NOBODY, NOBODY)
+        os.chmod(inner, 0o600)
+
+        def child():
+            path = os.path.join(inner, "x.lock")
+            assert os_error(morvane_core.write_lockfile, path, DOC) == "Permission denied (os error 13)"
+            assert os_error(morvane_core.read_lockfile, path) == "Permission denied (os error 13)"
+
+        run_unprivileged(child)
+        os.chmod(inner, 0o700)
+        assert listing(inner) == []
+
+    @pytest.mark.skipif(os.geteuid() != 0, reason="needs a file owned by another user")
+    def test_sticky_directory_writes_another_users_file_in_place(self, shared_dir):
+        # The directory lets nobody create files but not replace root's file;
+        # the file itself is writable by all.
+        os.chown(shared_dir, 0, 0)
+        os.chmod(shared_dir, 0o1777)
+        path = os.path.join(shared_dir, "shared.lock")
+        with open(path, "wb") as f:
+            f.write(b"old")
+        os.chmod(path, 0o666)
+        inode = os.stat(path).st_ino
+
+        run_unprivileged(lambda: morvane_core.write_lockfile(path, DOC))
+        st = os.stat(path)
+        assert (st.st_ino, st.st_uid) == (inode, 0)
+        assert open(path, "rb").read() == STORED
+        assert listing(shared_dir) == ["shared.lock"]
