@@ -14,7 +14,6 @@ Memory: peak resident growth of one read_lockfile call in a fresh process,
 against the file size.
 """
 
-import argparse
 import json
 import os
 import random
@@ -24,6 +23,7 @@ import sys
 import tempfile
 import time
 
+import common
 import morvane_core
 
 try:
@@ -202,13 +202,9 @@ def peak_growth(kind, path):
     return int(out.stdout)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--skills", type=int, default=10_000)
-    parser.add_argument("--repeat", type=int, default=15)
-    args = parser.parse_args()
-
-    doc = generate(args.skills)
+def run(skills=10_000, repeat=15):
+    doc = generate(skills)
+    rows = []
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "skills.lock")
         out_path = os.path.join(tmp, "out.lock")
@@ -216,45 +212,34 @@ def main():
         size = os.path.getsize(path)
         text = open(path, encoding="utf-8").read()
 
-        # All three readers agree on the content.
-        ours = json.loads(morvane_core.read_lockfile(path))
-        assert ours == json.loads(stdlib_read(path))
+        # The readers agree on the content.
+        assert json.loads(morvane_core.read_lockfile(path)) == json.loads(stdlib_read(path))
+        case = f"{skills:,} skills, {size / 1e6:.1f} MB"
+        few = max(3, repeat // 3)
 
-        print(f"lockfile: {args.skills} skills, {size / 1e6:.2f} MB indented; median (best) of {args.repeat} runs\n")
-        # The same document as write_lockfile stores it: skills already in order.
-        sorted_path = os.path.join(tmp, "sorted.lock")
-        morvane_core.write_lockfile(sorted_path, text)
-
-        rows = []
-        read_ours = timed(lambda: morvane_core.read_lockfile(path), args.repeat)
-        read_sorted = timed(lambda: morvane_core.read_lockfile(sorted_path), args.repeat)
-        read_std = timed(lambda: stdlib_read(path), max(3, args.repeat // 3))
-        rows.append(("read", "morvane_core.read_lockfile", read_ours, None))
-        rows.append(("read", "  same, file as write_lockfile stores it", read_sorted, None))
-        rows.append(("read", "json.load + check + json.dumps", read_std, read_std[0] / read_ours[0]))
+        read_ours = timed(lambda: morvane_core.read_lockfile(path), repeat)[0]
+        rows.append(common.Row("read_lockfile", case, read_ours, "json.load + check + json.dumps",
+                               timed(lambda: stdlib_read(path), few)[0], 3))
         if orjson is not None:
-            read_orj = timed(lambda: orjson_read(path), args.repeat)
-            rows.append(("read", "orjson.loads + orjson.dumps", read_orj, read_orj[0] / read_ours[0]))
+            rows.append(common.Row("read_lockfile", case, read_ours, "orjson.loads + orjson.dumps (no check)",
+                                   timed(lambda: orjson_read(path), repeat)[0], 1))
 
-        write_ours = timed(lambda: morvane_core.write_lockfile(out_path, text), args.repeat)
-        write_plain = timed(lambda: stdlib_write_plain(out_path, doc), max(3, args.repeat // 3))
-        write_checked = timed(lambda: stdlib_write_checked(out_path, text), max(3, args.repeat // 3))
-        rows.append(("write", "morvane_core.write_lockfile (fsync)", write_ours, None))
-        rows.append(("write", "json.dumps(indent=2) + write", write_plain, write_plain[0] / write_ours[0]))
-        rows.append(("write", "json.loads + check + dumps(indent=2) + write", write_checked,
-                     write_checked[0] / write_ours[0]))
+        write_ours = timed(lambda: morvane_core.write_lockfile(out_path, text), repeat)[0]
+        rows.append(common.Row("write_lockfile (atomic, fsync)", case, write_ours, "json.dumps(indent=2) + write",
+                               timed(lambda: stdlib_write_plain(out_path, doc), few)[0], 3))
+        rows.append(common.Row("write_lockfile (atomic, fsync)", case, write_ours,
+                               "json.loads + check + dumps(indent=2) + write",
+                               timed(lambda: stdlib_write_checked(out_path, text), few)[0]))
 
-        print(f"{'op':6}{'implementation':48}{'median ms':>11}{'best ms':>10}{'ours faster':>13}")
-        for op, name, (median, best), ratio in rows:
-            r = "" if ratio is None else f"{ratio:.1f}x"
-            print(f"{op:6}{name:48}{median * 1e3:11.2f}{best * 1e3:10.2f}{r:>13}")
-
-        print(f"\npeak resident growth of one read (fresh process), file {size / 1e6:.2f} MB")
-        kinds = ["morvane", "stdlib"] + (["orjson"] if orjson is not None else [])
-        for kind in kinds:
-            growth = peak_growth(kind, path)
-            print(f"  {kind:10}{growth / 1e6:8.2f} MB  {growth / size:5.2f}x file size")
+        # Peak memory of one read in a fresh process, as a multiple of the file size.
+        ours = peak_growth("morvane", path) / size
+        rows.append(common.Row("read_lockfile peak memory", case, ours, "limit: 4x file size", 4.0, 1,
+                               unit="x file size"))
+        for kind in ["stdlib"] + (["orjson"] if orjson is not None else []):
+            rows.append(common.Row("read_lockfile peak memory", case, ours, kind, peak_growth(kind, path) / size,
+                                   unit="x file size"))
+    return rows
 
 
 if __name__ == "__main__":
-    main()
+    common.main(run)

@@ -43,12 +43,17 @@ def human(seconds):
     return f"{seconds} s"
 
 
+def show(value, unit):
+    return human(value) if unit == "s" else f"{value:.3g} {unit}"
+
+
 def print_table(rows):
     header = ("operation", "case", "morvane_core", "peer", "peer time", "ratio", "target")
     lines = [header]
     for r in rows:
         target = "" if r.target is None else f"≥{r.target:g}x {'met' if r.met else 'MISSED'}"
-        lines.append((r.operation, r.case, human(r.ours), r.peer, human(r.theirs), f"{r.ratio:.2f}x", target))
+        lines.append((r.operation, r.case, show(r.ours, r.unit), r.peer, show(r.theirs, r.unit), f"{r.ratio:.2f}x",
+                      target))
     widths = [max(len(str(line[i])) for line in lines) for i in range(len(header))]
     for i, line in enumerate(lines):
         print("  ".join(str(c).ljust(w) for c, w in zip(line, widths)).rstrip())

@@ -54,8 +54,7 @@ def markdown(rows, failures):
         "|---|---|---|---|---|---|---|",
     ]
     for r in rows:
-        ours, theirs = (common.human(r.ours), common.human(r.theirs)) if r.unit == "s" else \
-            (f"{r.ours:.3g} {r.unit}", f"{r.theirs:.3g} {r.unit}")
+        ours, theirs = common.show(r.ours, r.unit), common.show(r.theirs, r.unit)
         target = "" if r.target is None else f"≥ {r.target:g}x {'✅' if r.met else '❌'}"
         out.append(f"| {r.operation} | {r.case} | {ours} | {r.peer} | {theirs} | {r.ratio:.2f}x | {target} |")
     for name, why in failures:

@@ -1,0 +1,156 @@
+#include "archive/gzip_reader.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace morvane::archive {
+
+namespace {
+
+// zlib reads the caller's bytes in place; it is handed at most this many at a time.
+constexpr std::size_t input_window_bytes = 32 * 1024;
+// The zero-terminated file name and comment fields may hold at most this many
+// bytes before their terminator.
+constexpr std::size_t max_header_field_bytes = 65'535;
+
+constexpr const char* eof_text = "unexpected end of file";
+constexpr const char* bad_header_text = "invalid gzip header";
+constexpr const char* checksum_text = "corrupt gzip stream does not have a matching checksum";
+constexpr const char* field_too_long_text = "gzip header field too long";
+constexpr const char* corrupt_deflate_text = "corrupt deflate stream";
+
+// Member header flags (RFC 1952, section 2.3.1).
+constexpr unsigned char flag_hcrc = 0x02;
+constexpr unsigned char flag_extra = 0x04;
+constexpr unsigned char flag_name = 0x08;
+constexpr unsigned char flag_comment = 0x10;
+constexpr unsigned char flag_reserved = 0xe0;
+
+std::uint32_t load_le32(const unsigned char* p) {
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+std::uint32_t crc_of(std::uint32_t crc, const unsigned char* p, std::size_t n) {
+  // zlib's crc32 takes a 32-bit length; feed it in pieces that fit.
+  while (n > 0) {
+    const auto piece = static_cast<uInt>(std::min<std::size_t>(n, 1u << 30));
+    crc = static_cast<std::uint32_t>(::crc32(crc, p, piece));
+    p += piece;
+    n -= piece;
+  }
+  return crc;
+}
+
+}  // namespace
+
+GzipReader::GzipReader(std::span<const unsigned char> data) : data_(data), cursor_(data.data()) {}
+
+GzipReader::~GzipReader() {
+  if (inflate_ready_) ::inflateEnd(&zs_);
+}
+
+std::expected<void, std::string> GzipReader::parse_header() {
+  const unsigned char* p = data_.data();
+  const unsigned char* const end = p + data_.size();
+  auto left = [&] { return static_cast<std::size_t>(end - p); };
+
+  // ID1 ID2 CM FLG MTIME(4) XFL OS: the fixed ten bytes come first, whole.
+  if (left() < 10) return std::unexpected(eof_text);
+  if (p[0] != 0x1f || p[1] != 0x8b || p[2] != 8) return std::unexpected(bad_header_text);
+  const unsigned char flags = p[3];
+  if (flags & flag_reserved) return std::unexpected(bad_header_text);
+  p += 10;
+
+  if (flags & flag_extra) {
+    if (left() < 2) return std::unexpected(eof_text);
+    const std::size_t xlen = std::size_t(p[0]) | std::size_t(p[1]) << 8;
+    p += 2;
+    if (left() < xlen) return std::unexpected(eof_text);
+    p += xlen;
+  }
+  for (const unsigned char field : {flag_name, flag_comment}) {
+    if (!(flags & field)) continue;
+    const std::size_t window = std::min(left(), max_header_field_bytes + 1);
+    const void* nul = std::memchr(p, 0, window);
+    if (nul == nullptr) return std::unexpected(left() > max_header_field_bytes ? field_too_long_text : eof_text);
+    p = static_cast<const unsigned char*>(nul) + 1;
+  }
+  if (flags & flag_hcrc) {
+    if (left() < 2) return std::unexpected(eof_text);
+    // The header CRC is the low half of the CRC-32 of every header byte before it.
+    const std::uint32_t crc = crc_of(0, data_.data(), static_cast<std::size_t>(p - data_.data()));
+    const std::uint32_t stored = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
+    if ((crc & 0xffffu) != stored) return std::unexpected(checksum_text);
+    p += 2;
+  }
+
+  // Raw deflate: the gzip wrapper is handled here, not by zlib.
+  if (::inflateInit2(&zs_, -MAX_WBITS) != Z_OK) return std::unexpected("cannot initialise the decompressor");
+  inflate_ready_ = true;
+  cursor_ = p;
+  crc_ = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
+  return {};
+}
+
+std::expected<void, std::string> GzipReader::check_trailer() {
+  // CRC32 then ISIZE, both little-endian, straight after the deflate data.
+  const unsigned char* p = zs_.next_in;
+  const auto left = static_cast<std::size_t>(data_.data() + data_.size() - p);
+  if (left < 8) return std::unexpected(eof_text);
+  if (load_le32(p) != crc_ || load_le32(p + 4) != length_) return std::unexpected(checksum_text);
+  return {};
+}
+
+std::expected<std::size_t, std::string> GzipReader::read(std::span<unsigned char> out) {
+  if (!deferred_error_.empty()) return std::unexpected(deferred_error_);
+  if (state_ == State::Header) {
+    if (auto ok = parse_header(); !ok) return std::unexpected(std::move(ok.error()));
+    zs_.next_in = const_cast<unsigned char*>(cursor_);
+    zs_.avail_in = 0;
+    state_ = State::Body;
+  }
+  if (state_ == State::Trailer) {
+    if (auto ok = check_trailer(); !ok) return std::unexpected(std::move(ok.error()));
+    state_ = State::Done;
+  }
+  if (state_ == State::Done || out.empty()) return 0;
+
+  const unsigned char* const end = data_.data() + data_.size();
+  zs_.next_out = out.data();
+  std::size_t produced = 0;
+  while (produced < out.size()) {
+    if (zs_.avail_in == 0) {
+      const auto rest = static_cast<std::size_t>(end - zs_.next_in);
+      if (rest == 0) {
+        // The input ended inside the deflate data: hand over what was produced
+        // and report the truncation on the next read.
+        if (produced > 0) break;
+        return std::unexpected(eof_text);
+      }
+      zs_.avail_in = static_cast<uInt>(std::min(rest, input_window_bytes));
+    }
+    const std::size_t want = std::min<std::size_t>(out.size() - produced, 1u << 30);
+    zs_.avail_out = static_cast<uInt>(want);
+    const int rc = ::inflate(&zs_, Z_NO_FLUSH);
+    const std::size_t got = want - zs_.avail_out;
+    crc_ = crc_of(crc_, out.data() + produced, got);
+    length_ += static_cast<std::uint32_t>(got);
+    produced += got;
+    if (rc == Z_STREAM_END) {
+      state_ = State::Trailer;
+      break;
+    }
+    if (rc == Z_OK || rc == Z_BUF_ERROR) continue;
+    std::string error = rc == Z_MEM_ERROR ? "out of memory while decompressing" : corrupt_deflate_text;
+    if (produced == 0) return std::unexpected(std::move(error));
+    deferred_error_ = std::move(error);
+    break;
+  }
+  if (produced == 0 && state_ == State::Trailer) {
+    if (auto ok = check_trailer(); !ok) return std::unexpected(std::move(ok.error()));
+    state_ = State::Done;
+  }
+  return produced;
+}
+
+}  // namespace morvane::archive

@@ -1,0 +1,48 @@
+// Streaming reader of one gzip member (RFC 1952) held in memory.
+//
+// The member header is parsed here; the deflate body goes through zlib's raw
+// inflate, fed from the caller's bytes in place through a fixed input window.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+
+namespace morvane::archive {
+
+class GzipReader {
+ public:
+  explicit GzipReader(std::span<const unsigned char> data);
+  ~GzipReader();
+  GzipReader(const GzipReader&) = delete;
+  GzipReader& operator=(const GzipReader&) = delete;
+
+  // Decompresses up to out.size() bytes into out and returns how many were
+  // produced. Returns 0 only at the end of the member, after its trailer has
+  // been checked; the trailer is examined only when a read asks for bytes past
+  // the last decompressed one. Failures are described by their display text.
+  std::expected<std::size_t, std::string> read(std::span<unsigned char> out);
+
+ private:
+  enum class State { Header, Body, Trailer, Done };
+
+  std::expected<void, std::string> parse_header();
+  std::expected<void, std::string> check_trailer();
+
+  std::span<const unsigned char> data_;
+  const unsigned char* cursor_;  // next input byte not yet handed to zlib
+  State state_ = State::Header;
+  z_stream zs_{};
+  bool inflate_ready_ = false;
+  std::uint32_t crc_ = 0;
+  std::uint32_t length_ = 0;  // decompressed length modulo 2^32, as the trailer stores it
+  // A failure met after some bytes were produced is reported by the next read,
+  // so that every byte before the damage reaches the caller.
+  std::string deferred_error_;
+};
+
+}  // namespace morvane::archive

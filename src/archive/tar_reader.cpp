@@ -1,0 +1,373 @@
+#include "archive/tar_reader.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+#include "archive/utf8_text.hpp"
+
+namespace morvane::archive {
+
+namespace {
+
+constexpr std::size_t block_bytes = 512;
+// Decompressed bytes are staged here; file data is written straight out of it,
+// so it also sets the largest write.
+constexpr std::size_t buffer_bytes = 256 * 1024;
+
+constexpr const char* eof_in_block_text = "failed to read entire block";
+constexpr const char* eof_in_data_text = "unexpected EOF during skip";
+constexpr const char* checksum_mismatch_text = "archive header checksum mismatch";
+constexpr const char* orphan_records_text = "members found describing a future member but no future member found";
+constexpr const char* two_long_names_text = "two long name entries describing the same member";
+constexpr const char* two_pax_text = "two pax extensions entries describing the same member";
+constexpr const char* size_overflow_text = "size overflow";
+constexpr const char* sparse_not_gnu_text = "sparse entry type listed but not GNU header";
+constexpr const char* skipped_limit_text = "skipped entry data exceeds 1GB limit";
+
+// Header block layout (POSIX ustar; GNU reuses the prefix area for its own fields).
+constexpr std::size_t name_at = 0, name_len = 100;
+constexpr std::size_t size_at = 124, size_len = 12;
+constexpr std::size_t checksum_at = 148, checksum_len = 8;
+constexpr std::size_t type_at = 156;
+constexpr std::size_t magic_at = 257;
+constexpr std::size_t prefix_at = 345, prefix_len = 155;
+// GNU sparse headers: "is extended" flag in the header and in each extension block.
+constexpr std::size_t gnu_extended_at = 482;
+constexpr std::size_t gnu_extension_extended_at = 504;
+
+enum class Format { Old, Ustar, Gnu };
+
+template <std::size_t N>
+std::string_view field(const std::array<unsigned char, N>& b, std::size_t at, std::size_t len) {
+  return {reinterpret_cast<const char*>(b.data()) + at, len};
+}
+
+// A text field ends at its first NUL byte, or fills the field.
+std::string_view up_to_nul(std::string_view f) { return f.substr(0, f.find('\0')); }
+
+Format format_of(const std::array<unsigned char, block_bytes>& h) {
+  // POSIX: "ustar" NUL then version "00"; GNU: "ustar" then two spaces and a NUL.
+  const std::string_view magic = field(h, magic_at, 8);
+  if (magic == std::string_view("ustar  \0", 8)) return Format::Gnu;
+  if (magic == std::string_view("ustar\0" "00", 8)) return Format::Ustar;
+  return Format::Old;
+}
+
+// The entry path as the header block alone gives it.
+void append_header_path(std::string& out, const std::array<unsigned char, block_bytes>& h) {
+  const std::string_view name = up_to_nul(field(h, name_at, name_len));
+  if (format_of(h) == Format::Ustar) {
+    const std::string_view prefix = up_to_nul(field(h, prefix_at, prefix_len));
+    if (!prefix.empty()) {
+      out.append(prefix);
+      out.push_back('/');
+    }
+  }
+  out.append(name);
+}
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// An octal numeric field: text up to the first NUL, surrounding white space
+// allowed. `what` names the field in the failure text.
+std::expected<std::uint64_t, std::string> parse_octal(std::string_view f, const char* what,
+                                                      const std::array<unsigned char, block_bytes>& h) {
+  const std::string_view text = up_to_nul(f);
+  auto fail = [&](const char* problem, bool lossy) {
+    std::string out = problem;
+    if (lossy) {
+      append_utf8_lossy(out, text);
+    } else {
+      out.append(text);
+    }
+    out += " when getting ";
+    out += what;
+    out += " for ";
+    std::string path;
+    append_header_path(path, h);
+    append_utf8_lossy(out, path);
+    return std::unexpected(std::move(out));
+  };
+  if (!is_utf8(text)) return fail("numeric field did not have utf-8 text: ", true);
+  std::size_t b = 0, e = text.size();
+  while (b < e && is_space(text[b])) ++b;
+  while (e > b && is_space(text[e - 1])) --e;
+  if (b == e) return fail("numeric field was not a number: ", false);
+  std::uint64_t value = 0;
+  for (std::size_t i = b; i < e; ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '7' || value > (std::numeric_limits<std::uint64_t>::max() >> 3)) {
+      return fail("numeric field was not a number: ", false);
+    }
+    value = value << 3 | static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
+// The size field: octal text, or, when its first byte has the high bit set, a
+// big-endian binary number in its last eight bytes (the GNU base-256 form).
+std::expected<std::uint64_t, std::string> parse_size(const std::array<unsigned char, block_bytes>& h) {
+  if (h[size_at] & 0x80) {
+    std::uint64_t value = 0;
+    for (std::size_t i = size_at + size_len - 8; i < size_at + size_len; ++i) value = value << 8 | h[i];
+    return value;
+  }
+  return parse_octal(field(h, size_at, size_len), "size", h);
+}
+
+bool all_zero(const std::array<unsigned char, block_bytes>& h) {
+  return std::all_of(h.begin(), h.end(), [](unsigned char c) { return c == 0; });
+}
+
+std::uint64_t padding_of(std::uint64_t n) { return (block_bytes - n % block_bytes) % block_bytes; }
+
+// Walks the records of a pax extended header ("LEN KEY=VALUE\n", LEN counting
+// the whole record) and returns the value of the first record with `key`.
+// A record with a readable length but no "=" or no final newline is passed
+// over; an unreadable length ends the walk.
+std::optional<std::string_view> pax_value(std::string_view pax, std::string_view key) {
+  std::size_t pos = 0;
+  while (pos < pax.size()) {
+    const std::size_t start = pos;
+    const std::size_t space = pax.find(' ', start);
+    if (space == std::string_view::npos || space == start) return std::nullopt;
+    std::size_t len = 0;
+    for (std::size_t i = start; i < space; ++i) {
+      const char c = pax[i];
+      if (c < '0' || c > '9' || len > pax.size()) return std::nullopt;
+      len = len * 10 + static_cast<std::size_t>(c - '0');
+    }
+    const std::size_t head = space - start + 1;  // the length digits and their space
+    if (len <= head || len > pax.size() - start) return std::nullopt;
+    pos = start + len;
+    const std::string_view record = pax.substr(start, len);
+    if (record.back() != '\n') continue;
+    const std::string_view body = record.substr(head, len - head - 1);
+    const std::size_t eq = body.find('=');
+    if (eq == std::string_view::npos) continue;
+    if (body.substr(0, eq) == key) return body.substr(eq + 1);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+TarReader::TarReader(GzipReader& source) : source_(source), buffer_(new unsigned char[buffer_bytes]) {}
+
+std::expected<std::size_t, std::string> TarReader::buffer_at_least(std::size_t n) {
+  if (end_ - begin_ >= n) return end_ - begin_;
+  if (begin_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  while (end_ < n) {
+    auto got = source_.read({buffer_.get() + end_, buffer_bytes - end_});
+    if (!got) return std::unexpected(std::move(got.error()));
+    if (*got == 0) break;
+    end_ += *got;
+  }
+  return end_;
+}
+
+std::expected<bool, std::string> TarReader::read_block(Block& block) {
+  auto have = buffer_at_least(block_bytes);
+  if (!have) return std::unexpected(std::move(have.error()));
+  if (*have == 0) return false;
+  if (*have < block_bytes) return std::unexpected(eof_in_block_text);
+  std::memcpy(block.data(), buffer_.get() + begin_, block_bytes);
+  begin_ += block_bytes;
+  return true;
+}
+
+std::expected<void, std::string> TarReader::skip(std::uint64_t n) {
+  for (;;) {
+    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(n, end_ - begin_));
+    begin_ += take;
+    n -= take;
+    if (n == 0) return {};
+    begin_ = end_ = 0;
+    auto got = source_.read({buffer_.get(), buffer_bytes});
+    if (!got) return std::unexpected(std::move(got.error()));
+    if (*got == 0) return std::unexpected(eof_in_data_text);
+    end_ = *got;
+  }
+}
+
+std::expected<void, std::string> TarReader::read_record(std::uint64_t size, std::string& into) {
+  into.resize(static_cast<std::size_t>(size));
+  std::size_t filled = 0;
+  while (filled < into.size()) {
+    if (begin_ == end_) {
+      begin_ = end_ = 0;
+      auto got = source_.read({buffer_.get(), buffer_bytes});
+      if (!got) return std::unexpected(std::move(got.error()));
+      if (*got == 0) return std::unexpected(eof_in_data_text);
+      end_ = *got;
+    }
+    const std::size_t take = std::min(into.size() - filled, end_ - begin_);
+    std::memcpy(into.data() + filled, buffer_.get() + begin_, take);
+    begin_ += take;
+    filled += take;
+  }
+  return {};
+}
+
+std::expected<void, std::string> TarReader::count_skipped(std::uint64_t n) {
+  if (n > max_skipped_bytes - skipped_) return std::unexpected(skipped_limit_text);
+  skipped_ += n;
+  return {};
+}
+
+std::expected<void, std::string> TarReader::advance_position(std::uint64_t data_size) {
+  constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+  if (data_size > max - (block_bytes - 1)) return std::unexpected(size_overflow_text);
+  const std::uint64_t padded = data_size + padding_of(data_size);
+  if (padded > max - position_) return std::unexpected(size_overflow_text);
+  position_ += padded;
+  return {};
+}
+
+std::expected<void, std::string> TarReader::end_of_archive() const {
+  if (has_long_name_ || has_long_link_ || has_pax_) return std::unexpected(orphan_records_text);
+  return {};
+}
+
+std::expected<void, std::string> TarReader::apply_pax(TarEntry& entry) const {
+  if (!has_long_name_) {
+    if (auto path = pax_value(pax_, "path")) entry.path.assign(*path);
+  }
+  const auto size = pax_value(pax_, "size");
+  if (!size) return {};
+  std::uint64_t value = 0;
+  bool ok = !size->empty();
+  for (const char c : *size) {
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (c < '0' || c > '9' || value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
+      ok = false;
+      break;
+    }
+    value = value * 10 + digit;
+  }
+  if (!ok) {
+    std::string text = "pax size record is not a number: ";
+    append_utf8_lossy(text, *size);
+    return std::unexpected(std::move(text));
+  }
+  entry.data_size = value;
+  return {};
+}
+
+std::expected<const TarEntry*, std::string> TarReader::next() {
+  if (remaining_ > 0) {
+    if (auto ok = count_skipped(remaining_); !ok) return std::unexpected(std::move(ok.error()));
+    if (auto ok = skip(remaining_); !ok) return std::unexpected(std::move(ok.error()));
+    remaining_ = 0;
+  }
+  if (padding_ > 0) {
+    if (auto ok = skip(padding_); !ok) return std::unexpected(std::move(ok.error()));
+    padding_ = 0;
+  }
+
+  for (;;) {
+    auto got = read_block(header_);
+    if (!got) return std::unexpected(std::move(got.error()));
+    // The archive ends at the first all-zero block, or where the stream ends
+    // on a block boundary.
+    if (!*got || all_zero(header_)) {
+      if (auto ok = end_of_archive(); !ok) return std::unexpected(std::move(ok.error()));
+      return nullptr;
+    }
+    if (auto ok = advance_position(block_bytes); !ok) return std::unexpected(std::move(ok.error()));
+
+    // The checksum counts its own field as eight spaces.
+    auto stored = parse_octal(field(header_, checksum_at, checksum_len), "cksum", header_);
+    if (!stored) return std::unexpected(std::move(stored.error()));
+    std::uint64_t sum = 8 * std::uint64_t(' ');
+    for (std::size_t i = 0; i < block_bytes; ++i) {
+      if (i < checksum_at || i >= checksum_at + checksum_len) sum += header_[i];
+    }
+    if (sum != *stored) return std::unexpected(checksum_mismatch_text);
+
+    auto size = parse_size(header_);
+    if (!size) return std::unexpected(std::move(size.error()));
+    const Format format = format_of(header_);
+    const unsigned char type = header_[type_at];
+
+    // Long-name, long-link and pax records describe the next real entry; old
+    // (pre-ustar) headers with these flags are ordinary entries.
+    if (format != Format::Old && (type == 'L' || type == 'K' || type == 'x')) {
+      bool& seen = type == 'L' ? has_long_name_ : type == 'K' ? has_long_link_ : has_pax_;
+      if (seen) return std::unexpected(type == 'x' ? two_pax_text : two_long_names_text);
+      if (*size > max_metadata_record_bytes) {
+        return std::unexpected(type == 'L'   ? "GNU long name record exceeds 1MB limit"
+                               : type == 'K' ? "GNU long link record exceeds 1MB limit"
+                                             : "pax extended header exceeds 1MB limit");
+      }
+      if (auto ok = advance_position(*size); !ok) return std::unexpected(std::move(ok.error()));
+      if (auto ok = count_skipped(*size); !ok) return std::unexpected(std::move(ok.error()));
+      // Link targets are never used (links are refused), so a long link is only read past.
+      auto read = type == 'K' ? skip(*size) : read_record(*size, type == 'L' ? long_name_ : pax_);
+      if (!read) return std::unexpected(std::move(read.error()));
+      if (auto ok = skip(padding_of(*size)); !ok) return std::unexpected(std::move(ok.error()));
+      seen = true;
+      continue;
+    }
+    if (type == 'S' && format != Format::Gnu) return std::unexpected(sparse_not_gnu_text);
+
+    entry_.type = type;
+    entry_.header_size = *size;
+    entry_.data_size = *size;
+    entry_.path.clear();
+    if (has_long_name_) {
+      std::string_view name = long_name_;
+      if (!name.empty() && name.back() == '\0') name.remove_suffix(1);
+      entry_.path.assign(name);
+    } else {
+      append_header_path(entry_.path, header_);
+    }
+    if (has_pax_) {
+      if (auto ok = apply_pax(entry_); !ok) return std::unexpected(std::move(ok.error()));
+    }
+    has_long_name_ = has_long_link_ = has_pax_ = false;
+
+    // An old-style GNU sparse header may be followed by extension blocks that
+    // carry more of the sparse map, ahead of the data.
+    if (type == 'S' && header_[gnu_extended_at] != 0) {
+      Block extension;
+      do {
+        auto more = read_block(extension);
+        if (!more) return std::unexpected(std::move(more.error()));
+        if (!*more) return std::unexpected(eof_in_block_text);
+        if (auto ok = advance_position(block_bytes); !ok) return std::unexpected(std::move(ok.error()));
+        if (auto ok = count_skipped(block_bytes); !ok) return std::unexpected(std::move(ok.error()));
+      } while (extension[gnu_extension_extended_at] != 0);
+    }
+
+    if (auto ok = advance_position(entry_.data_size); !ok) return std::unexpected(std::move(ok.error()));
+    remaining_ = entry_.data_size;
+    padding_ = padding_of(entry_.data_size);
+    return &entry_;
+  }
+}
+
+std::expected<std::span<const unsigned char>, std::string> TarReader::data_chunk() {
+  if (remaining_ == 0) return std::span<const unsigned char>{};
+  if (begin_ == end_) {
+    begin_ = end_ = 0;
+    auto got = source_.read({buffer_.get(), buffer_bytes});
+    if (!got) return std::unexpected(std::move(got.error()));
+    if (*got == 0) return std::unexpected(eof_in_data_text);
+    end_ = *got;
+  }
+  const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, end_ - begin_));
+  const std::span<const unsigned char> piece{buffer_.get() + begin_, take};
+  begin_ += take;
+  remaining_ -= take;
+  return piece;
+}
+
+}  // namespace morvane::archive

@@ -1,0 +1,78 @@
+// Reader of a tar archive (v7, ustar, GNU and pax forms) streamed out of a
+// GzipReader, one entry at a time, in archive order.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "archive/gzip_reader.hpp"
+
+namespace morvane::archive {
+
+// A GNU long-name or long-link record, or a pax extended header, larger than
+// this is refused: such records are read whole into memory.
+inline constexpr std::uint64_t max_metadata_record_bytes = 1'048'576;
+// Data that is read past rather than written (entries passed over and the
+// metadata records themselves) may add up to this much; beyond it the archive
+// is refused so that a small archive cannot make the call inflate without end.
+inline constexpr std::uint64_t max_skipped_bytes = 1'073'741'824;
+
+struct TarEntry {
+  std::string path;           // bytes, from the long name, the pax path or the header's name fields
+  unsigned char type = 0;     // type flag byte
+  std::uint64_t header_size;  // the header block's own size field
+  std::uint64_t data_size;    // bytes of data that follow: the pax size record when there is one
+};
+
+class TarReader {
+ public:
+  explicit TarReader(GzipReader& source);
+
+  // Moves to the next entry, passing over whatever is left of the current
+  // one's data. Returns nullptr at the end of the archive. The entry stays
+  // valid until the next call.
+  std::expected<const TarEntry*, std::string> next();
+
+  // The next piece of the current entry's data, straight out of the reader's
+  // buffer; empty once all of it has been read. The piece stays valid until
+  // the next call on the reader.
+  std::expected<std::span<const unsigned char>, std::string> data_chunk();
+
+ private:
+  using Block = std::array<unsigned char, 512>;
+
+  std::expected<std::size_t, std::string> buffer_at_least(std::size_t n);
+  std::expected<bool, std::string> read_block(Block& block);
+  std::expected<void, std::string> skip(std::uint64_t n);
+  std::expected<void, std::string> read_record(std::uint64_t size, std::string& into);
+  std::expected<void, std::string> count_skipped(std::uint64_t n);
+  std::expected<void, std::string> advance_position(std::uint64_t data_size);
+  std::expected<void, std::string> end_of_archive() const;
+  std::expected<void, std::string> apply_pax(TarEntry& entry) const;
+
+  GzipReader& source_;
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t begin_ = 0;  // unread buffered bytes are [begin_, end_)
+  std::size_t end_ = 0;
+
+  Block header_{};
+  TarEntry entry_;
+  std::uint64_t remaining_ = 0;  // data of the current entry not yet read
+  std::uint64_t padding_ = 0;    // zero bytes after it, up to the next block boundary
+  std::uint64_t position_ = 0;   // archive offset of the next header block
+  std::uint64_t skipped_ = 0;
+
+  // Records that describe the next real entry.
+  bool has_long_name_ = false;
+  bool has_long_link_ = false;
+  bool has_pax_ = false;
+  std::string long_name_;
+  std::string pax_;
+};
+
+}  // namespace morvane::archive

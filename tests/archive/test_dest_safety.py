@@ -1,0 +1,210 @@
+"""Nothing is written outside the destination, whatever the archive and whatever `dest` holds."""
+
+import errno
+import os
+
+import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+from archive_builders import (
+    entry, extract, failure, gz, header, long_name, named, os_text, pax, snapshot, tar, tree,
+)
+
+EXISTS_TEXT = "IO error: " + os_text(errno.EEXIST)
+IS_DIR_TEXT = "IO error: " + os_text(errno.EISDIR)
+
+
+@pytest.fixture
+def sandbox(tmp_path):
+    """A tree with files and folders beside and above `dest`, which starts empty."""
+    (tmp_path / "outside").mkdir()
+    (tmp_path / "outside" / "secret").write_bytes(b"secret")
+    (tmp_path / "outside" / "nested").mkdir()
+    (tmp_path / "x").write_bytes(b"sibling x")
+    (tmp_path / "etc").mkdir()
+    (tmp_path / "etc" / "passwd").write_bytes(b"root:x:0:0")
+    (tmp_path / "work").mkdir()
+    (tmp_path / "work" / "dest").mkdir()
+    return tmp_path
+
+
+def outside_of(root, dest_rel):
+    """The snapshot of everything under root except dest and what is below it."""
+    return {k: v for k, v in snapshot(root).items() if k != dest_rel and not k.startswith(dest_rel + os.sep)}
+
+
+HOSTILE = {
+    "absolute": [entry("/tmp/evil", b"e")],
+    "dot-dot": [entry("package/../../x", b"e")],
+    "dot-dot-backslash": [entry("package\\..\\..\\x", b"e")],
+    "dot-dot-at-the-end": [entry("package/outside/..", type="5")],
+    "symlink-then-file": [entry("package/link", type="2", linkname=b"../../outside"),
+                          entry("package/link/secret", b"e")],
+    "hardlink-then-file": [entry("package/hard", type="1", linkname=b"../../x"), entry("package/hard", b"e")],
+    "double-slash": [entry("package//x", b"inside")],
+    "backslash-root": [entry("package/\\x", b"inside")],
+    "backslash-absolute": [entry("\\..\\x", b"e")],
+    "leading-backslashes": [entry("\\etc\\passwd", b"inside")],
+    "long-name-traversal": [long_name("package/" + "a/" * 80 + "../" * 83 + "x"), entry("package/y", b"e")],
+    "long-name-absolute": [long_name("/" + "d" * 150 + "/x"), entry("package/y", b"e")],
+    "pax-traversal": [pax({"path": "package/../../outside/secret"}), entry("package/y", b"e", fmt="ustar")],
+    "pax-absolute": [pax({"path": "/etc/passwd"}), entry("package/y", b"e", fmt="ustar")],
+    "ustar-prefix-traversal": [header("x", 1, fmt="ustar", prefix=b"package/../..") + b"e" + bytes(511)],
+    "dot-dot-in-directory": [entry("package/a/../../../outside/", type="5")],
+    "nul-cut": [long_name(b"package/x\0/../../../x"), entry("package/y", b"e")],
+    "only-slashes": [entry("package///", b"e"), entry("package/\\\\", b"e")],
+}
+
+
+@pytest.mark.parametrize("name", list(HOSTILE))
+@pytest.mark.parametrize("dest_form", ["absolute", "relative", "empty"])
+def test_hostile_archives_write_nothing_outside_dest(sandbox, monkeypatch, name, dest_form):
+    dest_rel = os.path.join("work", "dest")
+    before = outside_of(sandbox, dest_rel)
+    data = gz(tar(*HOSTILE[name]))
+    if dest_form == "absolute":
+        dest = str(sandbox / dest_rel)
+    elif dest_form == "relative":
+        monkeypatch.chdir(sandbox / "work")
+        dest = "dest"
+    else:
+        monkeypatch.chdir(sandbox / dest_rel)
+        dest = ""
+    try:
+        extract(data, dest)
+    except OSError:
+        pass
+    assert outside_of(sandbox, dest_rel) == before
+
+
+def test_double_slash_and_backslash_land_inside(sandbox):
+    dest = sandbox / "work" / "dest"
+    data = gz(tar(entry("package//x", b"1"), entry("package/\\etc\\passwd", b"2"), entry("\\etc\\passwd", b"3")))
+    assert extract(data, dest) == ["x", "etc/passwd", "etc/passwd"]
+    assert tree(dest) == {"x": b"1", "etc": None, "etc/passwd": b"3"}
+    assert (sandbox / "x").read_bytes() == b"sibling x"
+    assert (sandbox / "etc" / "passwd").read_bytes() == b"root:x:0:0"
+
+
+def plant(kind, path, sandbox):
+    """Puts a link or special file at `path` below dest, pointing outside where it can."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    if kind == "symlink-to-file":
+        os.symlink(sandbox / "outside" / "secret", path)
+    elif kind == "relative-symlink":
+        os.symlink("../" * (len(path.relative_to(sandbox).parts) - 1) + "x", path)
+    elif kind == "dangling-symlink":
+        os.symlink(sandbox / "outside" / "created", path)
+    elif kind == "symlink-to-dir":
+        os.symlink(sandbox / "outside", path)
+    elif kind == "hard-link":
+        os.link(sandbox / "outside" / "secret", path)
+    elif kind == "fifo":
+        os.mkfifo(path)  # opening it for writing would block
+
+
+class TestPlantedLinks:
+    """A reused destination may hold links planted since the last extraction."""
+
+    @pytest.mark.parametrize("kind", ["symlink-to-file", "relative-symlink", "dangling-symlink", "symlink-to-dir",
+                                      "hard-link", "fifo"])
+    @pytest.mark.parametrize("rel", ["index.js", "lib/util.js"])
+    def test_whatever_stands_at_a_file_path_is_replaced(self, sandbox, kind, rel):
+        dest = sandbox / "work" / "dest"
+        before = outside_of(sandbox, os.path.join("work", "dest"))
+        plant(kind, dest / rel, sandbox)
+        assert extract(gz(tar(entry(f"package/{rel}", b"new"))), dest) == [rel]
+        assert not os.path.islink(dest / rel)
+        assert (dest / rel).read_bytes() == b"new"
+        # Targets are untouched, and a hard link's other name is alone again.
+        assert outside_of(sandbox, os.path.join("work", "dest")) == before
+
+    @pytest.mark.parametrize("kind, planted_at, parts", [
+        ("symlink-to-dir", "lib", [entry("package/lib/x.js", b"e")]),
+        ("symlink-to-dir", "lib", [entry("package/lib/", type="5")]),
+        ("symlink-to-dir", "lib", [entry("package/lib/deeper/", type="5")]),
+        ("dangling-symlink", "lib", [entry("package/lib/x.js", b"e")]),
+        ("symlink-to-file", "lib", [entry("package/lib/x.js", b"e")]),
+        # Deep below dest, past the folders kept open between entries.
+        ("symlink-to-dir", "d/" * 40 + "lnk", [named("package/" + "d/" * 40 + "lnk/secret", b"e")]),
+    ])
+    def test_a_link_where_a_directory_is_needed_fails(self, sandbox, kind, planted_at, parts):
+        dest = sandbox / "work" / "dest"
+        plant(kind, dest / planted_at, sandbox)
+        before = snapshot(sandbox)
+        assert failure(gz(tar(*parts)), dest) == EXISTS_TEXT
+        assert snapshot(sandbox) == before
+
+    def test_a_link_to_a_directory_inside_dest_fails_too(self, sandbox):
+        dest = sandbox / "work" / "dest"
+        (dest / "real").mkdir()
+        os.symlink("real", dest / "alias")
+        assert failure(gz(tar(entry("package/alias/f", b"e"))), dest) == EXISTS_TEXT
+        assert tree(dest) == {"real": None, "alias": "link"}
+
+    def test_dest_given_as_a_link_is_followed(self, sandbox):
+        # dest itself is the caller's choice and is used as given.
+        os.symlink(sandbox / "outside" / "nested", sandbox / "work" / "via")
+        assert extract(gz(tar(entry("package/f", b"1"))), sandbox / "work" / "via") == ["f"]
+        assert (sandbox / "outside" / "nested" / "f").read_bytes() == b"1"
+
+
+class TestReusedDest:
+    def test_upgrade_over_a_previous_version(self, tmp_path):
+        first = gz(tar(entry("package/index.js", b"v1 index"), entry("package/lib/a.js", b"v1 a"),
+                       entry("package/old.js", b"v1 only")))
+        second = gz(tar(entry("package/index.js", b"v2"), entry("package/lib/a.js", b"v2 a"),
+                        entry("package/lib/b.js", b"v2 b")))
+        assert extract(first, tmp_path) == ["index.js", "lib/a.js", "old.js"]
+        assert extract(second, tmp_path) == ["index.js", "lib/a.js", "lib/b.js"]
+        assert tree(tmp_path) == {"index.js": b"v2", "lib": None, "lib/a.js": b"v2 a", "lib/b.js": b"v2 b",
+                                  "old.js": b"v1 only"}
+
+    @pytest.mark.skipif(os.geteuid() == 0, reason="permissions do not bind the superuser")
+    def test_permission_failures_carry_the_system_description(self, tmp_path):
+        locked = tmp_path / "locked"
+        locked.mkdir()
+        os.chmod(locked, 0o555)
+        try:
+            assert failure(gz(tar(entry("package/f", b"1"))), locked) == "IO error: " + os_text(errno.EACCES)
+        finally:
+            os.chmod(locked, 0o755)
+
+    def test_directory_without_read_permission_is_still_written_into(self, tmp_path):
+        # Handles on folders only anchor lookups, so write and search
+        # permission are enough.
+        (tmp_path / "d").mkdir()
+        os.chmod(tmp_path / "d", 0o333)
+        try:
+            assert extract(gz(tar(entry("package/d/f", b"1"))), tmp_path) == ["d/f"]
+        finally:
+            os.chmod(tmp_path / "d", 0o755)
+        assert (tmp_path / "d" / "f").read_bytes() == b"1"
+
+
+SEED_ARCHIVE = tar(
+    pax({"path": "package/pax-named", "size": "3"}), header("package/x", 3, fmt="ustar") + b"abc" + bytes(509),
+    long_name("package/" + "l" * 120), entry("package/short", b"long-named"),
+    entry("package/dir/", type="5"), entry("package/dir/f", b"f" * 700),
+    entry("README", b"top"), entry("package/fifo", type="6"),
+    header("package/s", 0, type="S", extra={482: b"\0"}),
+)
+
+
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(edits=st.lists(st.tuples(st.integers(0, len(SEED_ARCHIVE) - 1), st.integers(0, 255)), min_size=1, max_size=8),
+       cut=st.integers(0, len(SEED_ARCHIVE)))
+def test_damaged_archives_fail_cleanly_and_stay_inside(tmp_path_factory, edits, cut):
+    root = tmp_path_factory.mktemp("fuzz")
+    (root / "outside").write_bytes(b"outside")
+    raw = bytearray(SEED_ARCHIVE)
+    for offset, value in edits:
+        raw[offset] = value
+    try:
+        written = extract(gz(bytes(raw[:cut])), root / "dest")
+    except OSError as e:
+        assert type(e) is OSError and len(e.args) == 1 and isinstance(e.args[0], str)
+    else:
+        assert all(isinstance(p, str) for p in written)
+    assert sorted(os.listdir(root)) == ["dest", "outside"]
+    assert (root / "outside").read_bytes() == b"outside"
