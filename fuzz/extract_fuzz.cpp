@@ -1,8 +1,8 @@
 // Extraction of any bytes as a gzip-compressed tar archive.
 //
 // Each run extracts into "dest", relative to a working folder three levels
-// below a scratch folder of this process (scratch/l1/l2/l3/dest), and then
-// checks:
+// below a scratch folder of this process (scratch/l1/l2/l3/dest); the process
+// works in that folder only during the call. Then it checks:
 // - nothing was created beside dest or beside any folder above it up to the
 //   scratch folder, so neither a write through "..", nor one relative to the
 //   working folder instead of dest, goes unseen;
@@ -13,6 +13,7 @@
 //   or more, as relative paths without ".." that stay below dest.
 // dest is removed after every run. Memory is bounded by the runner's RSS limit.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +36,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path scratch;
+int home_directory = -1;  // the working folder to return to after each call
 
 [[noreturn]] void fail(const char* what, std::string_view detail = {}) {
   std::fprintf(stderr, "extraction invariant broken: %s %.*s\n", what, static_cast<int>(detail.size()), detail.data());
@@ -93,15 +95,34 @@ std::set<std::string> files_below(const fs::path& dest) {
   return files;
 }
 
+// A crash inside the call happens in the scratch folder; unless told where,
+// libFuzzer would save the crashing input there. Point it at the folder the
+// run was started from instead.
+std::vector<char*> arguments;
+std::string artifact_flag;
+
+void default_artifact_prefix(int* argc, char*** argv) {
+  for (int i = 1; i < *argc; ++i)
+    if (std::string_view((*argv)[i]).starts_with("-artifact_prefix=")) return;
+  artifact_flag = "-artifact_prefix=" + fs::current_path().native() + "/";
+  arguments.assign(*argv, *argv + *argc);
+  arguments.insert(arguments.begin() + 1, artifact_flag.data());
+  arguments.push_back(nullptr);
+  *argc += 1;
+  *argv = arguments.data();
+}
+
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  default_artifact_prefix(argc, argv);
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/extract_fuzz.XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) fail("cannot make a scratch folder");
   scratch = pattern;
   fs::create_directories(scratch / "l1" / "l2" / "l3");
-  fs::current_path(scratch / "l1" / "l2" / "l3");
+  home_directory = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (home_directory < 0) fail("cannot open the working folder");
   // Removed at exit when the run ends normally; a crash leaves it for inspection.
   std::atexit([] {
     std::error_code ec;
@@ -115,7 +136,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
   const fs::path dest = work / "dest";
   const std::size_t descriptors = open_descriptors();
 
+  // A write relative to the working folder rather than to dest lands beside
+  // dest, where the checks below see it.
+  if (::chdir(work.c_str()) != 0) fail("cannot enter the working folder");
   const auto result = morvane::archive::extract_tarball(std::span<const unsigned char>(raw, size), "dest");
+  if (::fchdir(home_directory) != 0) fail("cannot return to the starting folder");
 
   if (open_descriptors() != descriptors) fail("a descriptor was left open");
   expect_only(scratch, "l1");

@@ -20,8 +20,8 @@ root=$PWD
 
 seconds=${1:-60}
 shift || true
-build=${FUZZ_BUILD:-$root/build/fuzz}
-work=${FUZZ_WORK:-$root/build/fuzz-work}
+build=$(realpath -m "${FUZZ_BUILD:-$root/build/fuzz}")
+work=$(realpath -m "${FUZZ_WORK:-$root/build/fuzz-work}")
 jobs=${FUZZ_JOBS:-1}
 # The extraction target writes files on every run; a memory-backed folder
 # keeps that fast.
