@@ -10,7 +10,10 @@
 //   (kept across inputs, so a report names the texts involved);
 // - an accepted range agrees with the order: a comparator that names a whole
 //   version matches exactly the versions that rank accordingly, and the range
-//   holds only when each of its comparators does.
+//   holds only when each of its comparators does;
+// - resolving a range over the input's lines and the versions seen picks a
+//   satisfying version that no other satisfying one outranks, or none when
+//   none satisfies.
 #include <array>
 #include <compare>
 #include <cstddef>
@@ -18,9 +21,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "version/resolve.hpp"
 #include "version/semver.hpp"
 
 namespace {
@@ -194,7 +200,21 @@ void check_own_ranges(const Version& v, std::string_view text) {
   }
 }
 
-void check_line(std::string_view line) {
+void check_resolve(std::span<const std::string_view> available, const Range& r, std::string_view rtext) {
+  const auto chosen = morvane::version::resolve_version(available, rtext);
+  std::optional<Version> best;
+  for (const std::string_view text : available) {
+    const auto v = parse_version(text);
+    if (v && satisfies(*v, r) && (!best || compare(*v, *best) > 0)) best = v;
+  }
+  if (chosen.has_value() != best.has_value()) fail("resolving finds a version where none fits, or none where one does", rtext);
+  if (!chosen) return;
+  if (*chosen >= available.size()) fail("resolving points past the list", rtext);
+  const auto picked = parse_version(available[*chosen]);
+  if (!picked || compare(*picked, *best) != 0) fail("resolving did not pick the highest fitting version", rtext, available[*chosen]);
+}
+
+void check_line(std::string_view line, std::span<const std::string_view> available) {
   const auto v = parse_version(line);
   if (v) {
     if (written(*v) != line) fail("a version does not write back to its text", line, written(*v));
@@ -205,6 +225,7 @@ void check_line(std::string_view line) {
     if (r->count > morvane::version::max_comparators) fail("too many comparators", line);
     if (v) check_range(*v, *r, line, line);
     for (std::size_t i = 0; i < ring_used; ++i) check_range(ring[i].version, *r, ring[i].text, line);
+    check_resolve(available, *r, line);
   }
   if (v) remember(line);
 }
@@ -216,11 +237,19 @@ constexpr std::size_t max_lines = 16;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view rest(reinterpret_cast<const char*>(data), size);
-  for (std::size_t line = 0; line < max_lines; ++line) {
+  std::vector<std::string_view> lines;
+  while (lines.size() < max_lines) {
     const std::size_t end = rest.find('\n');
-    check_line(rest.substr(0, end));
+    lines.push_back(rest.substr(0, end));
     if (end == std::string_view::npos) break;
     rest.remove_prefix(end + 1);
   }
+  // The candidates for resolving: this input's lines and the versions seen
+  // before it (copied, since the ring changes as the lines are checked).
+  std::vector<std::string> seen;
+  for (std::size_t i = 0; i < ring_used; ++i) seen.push_back(ring[i].text);
+  std::vector<std::string_view> available(lines);
+  available.insert(available.end(), seen.begin(), seen.end());
+  for (const std::string_view line : lines) check_line(line, available);
   return 0;
 }
