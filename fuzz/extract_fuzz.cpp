@@ -12,11 +12,17 @@
 // - on success the list returned names exactly the files on disk, each once
 //   or more, as relative paths without ".." that stay below dest.
 // dest is removed after every run. Memory is bounded by the runner's RSS limit.
+//
+// Mutating compressed bytes seldom yields a different archive, only a damaged
+// stream. So most mutations here unpack a stream that decodes, mutate the tar
+// bytes inside, set the header checksums right and pack it again; the others
+// mutate the stream's bytes as they are.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -30,6 +36,9 @@
 #include <vector>
 
 #include "archive/extract.hpp"
+#include "archive_bytes.hpp"
+
+extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t max_size);
 
 namespace {
 
@@ -129,6 +138,23 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     fs::remove_all(scratch, ec);
   });
   return 0;
+}
+
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size, std::size_t max_size,
+                                               unsigned int seed) {
+  // Tar bytes are unpacked and grown up to this much for mutating.
+  constexpr std::size_t max_tar_bytes = 1 << 20;
+  if (seed % 4 == 0) return LLVMFuzzerMutate(data, size, max_size);
+  auto tar = morvane::fuzz::gunzip({data, size}, max_tar_bytes);
+  if (!tar) return LLVMFuzzerMutate(data, size, max_size);
+  const std::size_t used = tar->size();
+  tar->resize(std::min(max_tar_bytes, std::max<std::size_t>(2 * used, 4096)));
+  tar->resize(LLVMFuzzerMutate(tar->data(), used, tar->size()));
+  if (seed % 8 != 1) morvane::fuzz::fix_checksums(*tar);
+  const auto packed = morvane::fuzz::gzip_deflate(*tar, seed % 3 == 0 ? 0 : 6);
+  if (packed.empty() || packed.size() > max_size) return LLVMFuzzerMutate(data, size, max_size);
+  std::copy(packed.begin(), packed.end(), data);
+  return packed.size();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size) {

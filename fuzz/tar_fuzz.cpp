@@ -10,8 +10,6 @@
 // data has exactly its announced length (more is never invented, less is a
 // failure), failures carry a description, and the entries and their data fit
 // in the archive.
-#include <zlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,54 +20,15 @@
 
 #include "archive/gzip_reader.hpp"
 #include "archive/tar_reader.hpp"
+#include "archive_bytes.hpp"
 
 namespace {
 
-constexpr std::size_t block_bytes = 512;
+using morvane::fuzz::tar_block_bytes;
 
 [[noreturn]] void fail(const char* what, std::string_view detail = {}) {
   std::fprintf(stderr, "tar invariant broken: %s %.*s\n", what, static_cast<int>(detail.size()), detail.data());
   std::abort();
-}
-
-void put_le32(std::vector<unsigned char>& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-
-// One gzip member holding `content` in stored deflate blocks: cheap to make
-// and to read, so the run's time goes to the tar reader.
-std::vector<unsigned char> gzip_stored(std::span<const unsigned char> content) {
-  std::vector<unsigned char> out = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0, 0xff};
-  std::size_t pos = 0;
-  do {
-    const std::size_t n = std::min<std::size_t>(content.size() - pos, 65535);
-    const bool last = pos + n == content.size();
-    out.push_back(last ? 1 : 0);
-    out.push_back(static_cast<unsigned char>(n));
-    out.push_back(static_cast<unsigned char>(n >> 8));
-    out.push_back(static_cast<unsigned char>(~n));
-    out.push_back(static_cast<unsigned char>(~n >> 8));
-    out.insert(out.end(), content.begin() + static_cast<std::ptrdiff_t>(pos),
-               content.begin() + static_cast<std::ptrdiff_t>(pos + n));
-    pos += n;
-  } while (pos < content.size());
-  put_le32(out, static_cast<std::uint32_t>(crc32(0, content.data(), static_cast<uInt>(content.size()))));
-  put_le32(out, static_cast<std::uint32_t>(content.size()));
-  return out;
-}
-
-void fix_checksums(std::vector<unsigned char>& tar) {
-  for (std::size_t at = 0; at + block_bytes <= tar.size(); at += block_bytes) {
-    unsigned char* b = tar.data() + at;
-    bool zero = true;
-    for (std::size_t i = 0; i < block_bytes && zero; ++i) zero = b[i] == 0;
-    if (zero) continue;
-    unsigned sum = 8 * ' ';
-    for (std::size_t i = 0; i < block_bytes; ++i)
-      if (i < 148 || i >= 156) sum += b[i];
-    std::snprintf(reinterpret_cast<char*>(b + 148), 8, "%06o", sum);
-    b[155] = ' ';
-  }
 }
 
 }  // namespace
@@ -78,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
   if (size == 0) return 0;
   const unsigned char control = raw[0];
   std::vector<unsigned char> tar(raw + 1, raw + size);
-  if (!(control & 1)) fix_checksums(tar);
+  if (!(control & 1)) morvane::fuzz::fix_checksums(tar);
   const bool pass_over_data = control & 2;
-  const std::vector<unsigned char> gz = gzip_stored(tar);
+  const std::vector<unsigned char> gz = morvane::fuzz::gzip_stored(tar);
 
   morvane::archive::GzipReader gzip(gz);
   morvane::archive::TarReader reader(gzip);
@@ -95,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     const morvane::archive::TarEntry* entry = *next;
     if (entry == nullptr) break;
     // Each entry takes at least its own header block.
-    if (++entries > tar.size() / block_bytes) fail("more entries than header blocks");
+    if (++entries > tar.size() / tar_block_bytes) fail("more entries than header blocks");
     if (pass_over_data) continue;
     std::uint64_t got = 0;
     for (;;) {
