@@ -27,7 +27,7 @@ fi
 # Per target: seed folder, then the sources it is about.
 about() {
   case $1 in
-    version_fuzz) echo "version src/version/semver.cpp" ;;
+    version_fuzz) echo "version src/version/semver.cpp src/version/resolve.cpp" ;;
     allow_list_fuzz) echo "allow_list src/permissions/allow_list.hpp" ;;
     lockfile_fuzz) echo "lockfile src/lockfile/json_reader.cpp src/lockfile/json_writer.cpp src/lockfile/records.hpp" ;;
     gzip_fuzz) echo "tgz src/archive/gzip_reader.cpp" ;;
