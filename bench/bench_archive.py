@@ -1,6 +1,6 @@
 """Package-archive benchmarks: extraction and integrity, side by side with their peers.
 
-    python bench/bench_archive.py [--quick]
+    python bench/bench_archive.py [--json]
 
 Every contender gets the same bytes in the same run:
   * an npm-like package of 2,000 files of 1 to 16 KiB in nested folders, and
@@ -16,7 +16,6 @@ Times are the median of several runs, each into a fresh directory that is
 removed outside the timing.
 """
 
-import argparse
 import base64
 import gzip
 import hashlib
@@ -32,6 +31,7 @@ import tempfile
 import textwrap
 import time
 
+import common
 import morvane_core
 
 KiB = 1024
@@ -221,49 +221,43 @@ def integrity_rows(runs):
     return [(name, statistics.median(t), min(t)) for name, t in times.items()]
 
 
-def extraction_table(cases, workdir, have_tar, have_gzip):
-    print(f"{'case':<24} {'contender':<34} {'median s':>9} {'best s':>8} {'vs extract_tarball':>19}")
+def extraction_rows(place, fs, cases, workdir, have_tar, have_gzip):
+    rows = []
     for label, data, runs in cases:
         archive_path = os.path.join(workdir, "archive.tgz")
         with open(archive_path, "wb") as f:
             f.write(data)
         named = [(name, fn) for name, fn in contenders(data, archive_path) if have_tar or not name.startswith("GNU")]
-        if label.startswith("one") and have_gzip:
+        large = label.startswith("one")
+        if large and have_gzip:
             named.append(("gzip -dc > file (floor)", gzip_floor(archive_path)))
-        rows = [(name, *result) for (name, _), result in zip(named, timed([fn for _, fn in named], runs, workdir))]
+        medians = [median for median, _ in timed([fn for _, fn in named], runs, workdir)]
         os.remove(archive_path)
-        ours = rows[0][1]
-        for name, median, best in rows:
-            if name == "extract_tarball":
-                ratio = "1.00x"
-            elif median >= ours:
-                ratio = f"ours {median / ours:.2f}x faster"
+        case = f"{label} into {place} ({fs})"
+        for (name, _), median in zip(named[1:], medians[1:]):
+            if name.startswith("tarfile"):
+                target = None if large else 4
+            elif name.startswith("GNU"):
+                target = None if large else 1
             else:
-                ratio = f"ours {ours / median:.2f}x slower"
-            print(f"{label:<24} {name:<34} {median:>9.4f} {best:>8.4f} {ratio:>19}")
-        print(f"{'':<24} {len(data) / MiB:.1f} MiB compressed, {len(gzip.decompress(data)) / MiB:.1f} MiB of tar")
+                target = 1 / 1.15  # within 1.15x of the time to decompress to a file
+            rows.append(common.Row("extract_tarball", case, medians[0], name, median, target))
+    return rows
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--quick", action="store_true", help="fewer runs")
-    parser.add_argument("--dir", action="append",
-                        help="where to extract (repeatable); default: the temporary directory and /dev/shm")
-    args = parser.parse_args()
-    runs_small, runs_large, runs_hash = (3, 2, 3) if args.quick else (9, 5, 21)
-    places = args.dir or [tempfile.gettempdir()] + (["/dev/shm"] if os.path.isdir("/dev/shm") else [])
-
+def run(quick=False, places=None):
+    runs_small, runs_large, runs_hash = (3, 2, 3) if quick else (5, 3, 15)
+    places = places or [tempfile.gettempdir()] + (["/dev/shm"] if os.path.isdir("/dev/shm") else [])
     have_tar = shutil.which("tar") is not None
     have_gzip = shutil.which("gzip") is not None
-    cases = [("2,000 files, 1-16 KiB", npm_like_package(), runs_small),
+    cases = [("2,000 files of 1-16 KiB", npm_like_package(), runs_small),
              ("one 50 MiB file", large_file_package(), runs_large)]
+    rows = []
     for place in places:
         workdir = tempfile.mkdtemp(prefix="bench-archive-", dir=place)
         try:
             fs = subprocess.run(["stat", "-f", "-c", "%T", workdir], capture_output=True, text=True).stdout.strip()
-            print(f"extraction into {place} ({fs or 'unknown file system'})")
-            extraction_table(cases, workdir, have_tar, have_gzip)
-            print()
+            rows += extraction_rows(place, fs or "unknown file system", cases, workdir, have_tar, have_gzip)
         finally:
             shutil.rmtree(workdir, ignore_errors=True)
 
@@ -272,20 +266,18 @@ def main():
         archive_path = os.path.join(workdir, "large.tgz")
         with open(archive_path, "wb") as f:
             f.write(cases[1][1])
-        print("peak memory while extracting the 50 MiB file, above the process with its input loaded")
-        for mode, name in [("ours", "extract_tarball"), ("tarfile", "tarfile extractall")]:
-            print(f"  {name:<24} {peak_memory(archive_path, workdir, mode) / MiB:8.2f} MiB")
+        ours = peak_memory(archive_path, workdir, "ours") / MiB
+        case = "peak above the loaded input, one 50 MiB file"
+        rows.append(common.Row("extract_tarball memory", case, ours, "limit: 8 MiB", 8.0, 1, unit="MiB"))
+        rows.append(common.Row("extract_tarball memory", case, ours, "tarfile extractall",
+                               peak_memory(archive_path, workdir, "tarfile") / MiB, unit="MiB"))
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
 
-    print()
-    print("integrity of 64 MiB")
-    rows = integrity_rows(runs_hash)
-    for name, median, best in rows:
-        print(f"  {name:<26} median {median:7.4f} s ({64 / median:7.1f} MiB/s), best {best:7.4f} s")
-    print(f"  throughput of verify_integrity relative to hashlib + base64: "
-          f"{rows[1][1] / rows[0][1]:.2f}x by median, {rows[1][2] / rows[0][2]:.2f}x by best")
+    (_, ours, _), (peer, theirs, _) = integrity_rows(runs_hash)
+    rows.append(common.Row("verify_integrity", "64 MiB", ours, peer, theirs, 0.95))
+    return rows
 
 
 if __name__ == "__main__":
-    main()
+    common.main(run)

@@ -51,7 +51,7 @@ def print_table(rows):
     header = ("operation", "case", "morvane_core", "peer", "peer time", "ratio", "target")
     lines = [header]
     for r in rows:
-        target = "" if r.target is None else f"≥{r.target:g}x {'met' if r.met else 'MISSED'}"
+        target = "" if r.target is None else f"≥{r.target:.3g}x {'met' if r.met else 'MISSED'}"
         lines.append((r.operation, r.case, show(r.ours, r.unit), r.peer, show(r.theirs, r.unit), f"{r.ratio:.2f}x",
                       target))
     widths = [max(len(str(line[i])) for line in lines) for i in range(len(header))]

@@ -55,7 +55,7 @@ def markdown(rows, failures):
     ]
     for r in rows:
         ours, theirs = common.show(r.ours, r.unit), common.show(r.theirs, r.unit)
-        target = "" if r.target is None else f"≥ {r.target:g}x {'✅' if r.met else '❌'}"
+        target = "" if r.target is None else f"≥ {r.target:.3g}x {'✅' if r.met else '❌'}"
         out.append(f"| {r.operation} | {r.case} | {ours} | {r.peer} | {theirs} | {r.ratio:.2f}x | {target} |")
     for name, why in failures:
         out.append(f"\n{name} failed: {' '.join(why)}")

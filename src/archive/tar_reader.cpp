@@ -183,17 +183,22 @@ std::expected<bool, std::string> TarReader::read_block(Block& block) {
   return true;
 }
 
+std::expected<void, std::string> TarReader::refill_for_data() {
+  begin_ = end_ = 0;
+  auto got = source_.read({buffer_.get(), buffer_bytes});
+  if (!got) return std::unexpected(std::move(got.error()));
+  if (*got == 0) return std::unexpected(eof_in_data_text);
+  end_ = *got;
+  return {};
+}
+
 std::expected<void, std::string> TarReader::skip(std::uint64_t n) {
   for (;;) {
     const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(n, end_ - begin_));
     begin_ += take;
     n -= take;
     if (n == 0) return {};
-    begin_ = end_ = 0;
-    auto got = source_.read({buffer_.get(), buffer_bytes});
-    if (!got) return std::unexpected(std::move(got.error()));
-    if (*got == 0) return std::unexpected(eof_in_data_text);
-    end_ = *got;
+    if (auto ok = refill_for_data(); !ok) return ok;
   }
 }
 
@@ -202,11 +207,7 @@ std::expected<void, std::string> TarReader::read_record(std::uint64_t size, std:
   std::size_t filled = 0;
   while (filled < into.size()) {
     if (begin_ == end_) {
-      begin_ = end_ = 0;
-      auto got = source_.read({buffer_.get(), buffer_bytes});
-      if (!got) return std::unexpected(std::move(got.error()));
-      if (*got == 0) return std::unexpected(eof_in_data_text);
-      end_ = *got;
+      if (auto ok = refill_for_data(); !ok) return ok;
     }
     const std::size_t take = std::min(into.size() - filled, end_ - begin_);
     std::memcpy(into.data() + filled, buffer_.get() + begin_, take);
@@ -357,11 +358,7 @@ std::expected<const TarEntry*, std::string> TarReader::next() {
 std::expected<std::span<const unsigned char>, std::string> TarReader::data_chunk() {
   if (remaining_ == 0) return std::span<const unsigned char>{};
   if (begin_ == end_) {
-    begin_ = end_ = 0;
-    auto got = source_.read({buffer_.get(), buffer_bytes});
-    if (!got) return std::unexpected(std::move(got.error()));
-    if (*got == 0) return std::unexpected(eof_in_data_text);
-    end_ = *got;
+    if (auto ok = refill_for_data(); !ok) return std::unexpected(std::move(ok.error()));
   }
   const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, end_ - begin_));
   const std::span<const unsigned char> piece{buffer_.get() + begin_, take};

@@ -47,6 +47,9 @@ class TarReader {
   using Block = std::array<unsigned char, 512>;
 
   std::expected<std::size_t, std::string> buffer_at_least(std::size_t n);
+  // Refills the fully consumed buffer while entry data or padding is still
+  // owed, so that running out of input is an EOF inside the data.
+  std::expected<void, std::string> refill_for_data();
   std::expected<bool, std::string> read_block(Block& block);
   std::expected<void, std::string> skip(std::uint64_t n);
   std::expected<void, std::string> read_record(std::uint64_t size, std::string& into);

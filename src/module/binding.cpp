@@ -94,9 +94,10 @@ std::string quoted_name_list(const std::vector<const char*>& names) {
 
 }  // namespace
 
-bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, std::span<PyObject*> out) {
-  const auto nparams = static_cast<Py_ssize_t>(sig.params.size());
-  const auto nrequired = static_cast<Py_ssize_t>(sig.required);
+bool bind(const char* display, std::span<const char* const> params, std::size_t required, PyObject* args,
+          PyObject* kwargs, std::span<PyObject*> out) {
+  const auto nparams = static_cast<Py_ssize_t>(params.size());
+  const auto nrequired = static_cast<Py_ssize_t>(required);
   std::fill(out.begin(), out.end(), nullptr);
 
   const Py_ssize_t npos = args ? PyTuple_Size(args) : 0;
@@ -104,11 +105,11 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, std::span<PyOb
   if (npos > nparams) {
     const char* verb = npos == 1 ? "was" : "were";
     if (nrequired == nparams)
-      PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given", sig.display,
+      PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given", display,
                    nparams, npos, verb);
     else
       PyErr_Format(PyExc_TypeError, "%s takes from %zd to %zd positional arguments but %zd %s given",
-                   sig.display, nrequired, nparams, npos, verb);
+                   display, nrequired, nparams, npos, verb);
     return false;
   }
   for (Py_ssize_t i = 0; i < npos; ++i) out[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
@@ -119,15 +120,15 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, std::span<PyOb
     while (PyDict_Next(kwargs, &pos, &key, &value)) {
       std::size_t j = 0;
       if (PyUnicode_Check(key))
-        while (j < sig.params.size() && PyUnicode_CompareWithASCIIString(key, sig.params[j]) != 0) ++j;
+        while (j < params.size() && PyUnicode_CompareWithASCIIString(key, params[j]) != 0) ++j;
       else
-        j = sig.params.size();
-      if (j == sig.params.size()) {
-        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", sig.display, key);
+        j = params.size();
+      if (j == params.size()) {
+        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", display, key);
         return false;
       }
       if (out[j]) {
-        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", sig.display, sig.params[j]);
+        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", display, params[j]);
         return false;
       }
       out[j] = value;
@@ -135,11 +136,11 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, std::span<PyOb
   }
 
   std::vector<const char*> missing;
-  for (std::size_t j = 0; j < sig.required; ++j)
-    if (!out[j]) missing.push_back(sig.params[j]);
+  for (std::size_t j = 0; j < required; ++j)
+    if (!out[j]) missing.push_back(params[j]);
   if (!missing.empty()) {
     const std::string names = quoted_name_list(missing);
-    PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s", sig.display, missing.size(),
+    PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s", display, missing.size(),
                  missing.size() == 1 ? "argument" : "arguments", names.c_str());
     return false;
   }

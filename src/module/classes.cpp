@@ -63,36 +63,30 @@ void deallocate(PyObject* self, Member Object::*member) {
 
 PyObject* optional_list(const TextList* list) { return list ? to_python(*list) : none(); }
 
-constexpr Params<4> permissions_params{{"network_outbound", "fs_read", "fs_write", "subprocess"}};
-const Signature permissions_signature{"Permissions.__new__()", permissions_params.span(), 0};
+const Signature<4> permissions_signature{
+    "Permissions.__new__()", {"network_outbound", "fs_read", "fs_write", "subprocess"}, 0};
 
 PyObject* permissions_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept {
-  return guarded([&]() -> PyObject* {
-    Bound<4> b;
-    if (!bind(permissions_signature, args, kwargs, b)) return nullptr;
-    auto outbound = to_optional(b[0], "network_outbound", to_utf8_list);
-    if (!outbound) return nullptr;
-    auto read = to_optional(b[1], "fs_read", to_utf8_list);
-    if (!read) return nullptr;
-    auto write = to_optional(b[2], "fs_write", to_utf8_list);
-    if (!write) return nullptr;
-    auto subprocess = to_optional(b[3], "subprocess", to_bool);
-    if (!subprocess) return nullptr;
+  return guarded([&] {
+    return call<Optional<StrList>, Optional<StrList>, Optional<StrList>, Optional<Bool>>(
+        permissions_signature, args, kwargs,
+        [&](const std::optional<Utf8List>& outbound, const std::optional<Utf8List>& read,
+            const std::optional<Utf8List>& write, std::optional<bool> subprocess) -> PyObject* {
+          Permissions record;
+          if (outbound) record.network = NetworkPermissions{outbound->to_strings()};
+          if (read || write) {
+            FilesystemPermissions fs;
+            if (read) fs.read = read->to_strings();
+            if (write) fs.write = write->to_strings();
+            record.filesystem = std::move(fs);
+          }
+          record.subprocess = subprocess;
 
-    Permissions record;
-    if (*outbound) record.network = NetworkPermissions{(*outbound)->to_strings()};
-    if (*read || *write) {
-      FilesystemPermissions fs;
-      if (*read) fs.read = (*read)->to_strings();
-      if (*write) fs.write = (*write)->to_strings();
-      record.filesystem = std::move(fs);
-    }
-    record.subprocess = *subprocess;
-
-    PyObject* self = allocate(reinterpret_cast<PyObject*>(cls));
-    if (!self) return nullptr;
-    std::construct_at(&reinterpret_cast<PermissionsObject*>(self)->record, std::move(record));
-    return self;
+          PyObject* self = allocate(reinterpret_cast<PyObject*>(cls));
+          if (!self) return nullptr;
+          std::construct_at(&reinterpret_cast<PermissionsObject*>(self)->record, std::move(record));
+          return self;
+        });
   });
 }
 
