@@ -30,6 +30,10 @@ HERE = pathlib.Path(__file__).resolve().parent
 CORPUS = HERE / "corpus"
 
 
+# The tar target reads at most 16 KiB; larger archives are seeds of corpus/tgz only.
+MAX_TAR_SEED = 16383
+
+
 def write(kind, name, data):
     path = CORPUS / kind / name
     path.parent.mkdir(parents=True, exist_ok=True)
@@ -176,6 +180,11 @@ def python_archives():
     yield "dot_names", tar_bytes(gnu, [(f("package/./x"), b"1"), (f("package/..x"), b"2"), (f("package/...x"), b"3")])
     yield "empty_files", tar_bytes(ustar, [(f("package/e%d" % i), b"") for i in range(4)])
     yield "empty_archive", tar_bytes(ustar, [])
+    # More than the cached folder levels of the destination.
+    yield "deep_path", tar_bytes(gnu, [(f("package/" + "d/" * 40 + "f"), b"deep")])
+    # Larger than the reader's buffer, yet small compressed: only in corpus/tgz.
+    yield "large_file", tar_bytes(ustar, [(f("package/zeros.bin"), b"\0" * 600_000),
+                                          (f("package/after.txt"), b"after a large file")])
 
 
 def block_checksum(block):
@@ -216,12 +225,19 @@ def system_tar_archives():
             out.write(b"data after a hole")
             out.seek(40000)
             out.write(b"end")
+        # More data regions than an old GNU sparse header holds: the map
+        # continues in extension blocks.
+        with open(root / "many_holes.bin", "wb") as out:
+            for region in range(8):
+                out.seek(region * 65536)
+                out.write(b"region %d" % region)
         def tar(*args):
             command = ["tar", "-C", tmp, "--mtime=@0", "--owner=0", "--group=0", "--numeric-owner", *args]
             return trim(subprocess.run(command, check=True, capture_output=True).stdout)
 
         yield "v7", tar("--format=v7", "-cf", "-", "package/v7.txt")
         yield "gnu_sparse", tar("--format=gnu", "--sparse", "-cf", "-", "package/sparse.bin")
+        yield "gnu_sparse_extended", tar("--format=gnu", "--sparse", "-cf", "-", "package/many_holes.bin")
         for version in ("0.0", "0.1", "1.0"):
             yield "pax_sparse_" + version.replace(".", "_"), without_pid(tar(
                 "--format=pax", "--sparse", "--sparse-version=" + version,
@@ -293,7 +309,8 @@ def main():
         # Control byte 0: checksums are made right, entry data is read; the
         # damaged-checksum seed keeps its checksum, one seed passes over data.
         control = {"bad_checksum": 1, "special_entries": 2}.get(name, 0)
-        write("tar", name + ".tar", bytes([control]) + data)
+        if len(data) <= MAX_TAR_SEED:
+            write("tar", name + ".tar", bytes([control]) + data)
         write("tgz", name + ".tgz", gzip.compress(data, compresslevel=9, mtime=0))
     for name, data in gzip_variants(archives["ustar_basic"]):
         write("tgz", "gzip_" + name + ".tgz", data)
