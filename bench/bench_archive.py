@@ -247,6 +247,16 @@ def extraction_rows(place, fs, cases, workdir, have_tar, have_gzip):
     return rows
 
 
+def filesystem_of(path):
+    # findmnt names ext4 as such; statfs only knows the ext2/ext3/ext4 family.
+    for cmd in (["findmnt", "-n", "-o", "FSTYPE", "-T", path], ["stat", "-f", "-c", "%T", path]):
+        if shutil.which(cmd[0]):
+            out = subprocess.run(cmd, capture_output=True, text=True).stdout.strip()
+            if out:
+                return out
+    return ""
+
+
 def run(quick=False, places=None):
     runs_small, runs_large, runs_hash = (3, 2, 3) if quick else (5, 3, 15)
     places = places or [tempfile.gettempdir()] + (["/dev/shm"] if os.path.isdir("/dev/shm") else [])
@@ -258,7 +268,7 @@ def run(quick=False, places=None):
     for place in places:
         workdir = tempfile.mkdtemp(prefix="bench-archive-", dir=place)
         try:
-            fs = subprocess.run(["stat", "-f", "-c", "%T", workdir], capture_output=True, text=True).stdout.strip()
+            fs = filesystem_of(workdir)
             rows += extraction_rows(place, fs or "unknown file system", cases, workdir, have_tar, have_gzip)
         finally:
             shutil.rmtree(workdir, ignore_errors=True)
