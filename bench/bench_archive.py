@@ -251,7 +251,7 @@ def filesystem_of(path):
     # findmnt names ext4 as such; statfs only knows the ext2/ext3/ext4 family.
     for cmd in (["findmnt", "-n", "-o", "FSTYPE", "-T", path], ["stat", "-f", "-c", "%T", path]):
         if shutil.which(cmd[0]):
-            out = subprocess.run(cmd, capture_output=True, text=True).stdout.strip()
+            out = subprocess.run(cmd, capture_output=True, text=True).stdout.strip().split("\n")[0]
             if out:
                 return out
     return ""
