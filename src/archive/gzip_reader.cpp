@@ -119,14 +119,11 @@ std::expected<std::size_t, std::string> GzipReader::read(std::span<unsigned char
   zs_.next_out = out.data();
   std::size_t produced = 0;
   while (produced < out.size()) {
+    // With the input used up, inflate still runs: it may hold output decoded
+    // from bytes it has already consumed (the rest of a match that did not fit
+    // the previous read).
     if (zs_.avail_in == 0) {
       const auto rest = static_cast<std::size_t>(end - zs_.next_in);
-      if (rest == 0) {
-        // The input ended inside the deflate data: hand over what was produced
-        // and report the truncation on the next read.
-        if (produced > 0) break;
-        return std::unexpected(eof_text);
-      }
       zs_.avail_in = static_cast<uInt>(std::min(rest, input_window_bytes));
     }
     const std::size_t want = std::min<std::size_t>(out.size() - produced, 1u << 30);
@@ -140,7 +137,15 @@ std::expected<std::size_t, std::string> GzipReader::read(std::span<unsigned char
       state_ = State::Trailer;
       break;
     }
-    if (rc == Z_OK || rc == Z_BUF_ERROR) continue;
+    if (rc == Z_OK) continue;
+    if (rc == Z_BUF_ERROR) {
+      // No progress was possible: inflate needs input.
+      if (zs_.next_in != end) continue;
+      // The input ended inside the deflate data: hand over what was produced;
+      // the next read reports the truncation.
+      if (produced > 0) break;
+      return std::unexpected(eof_text);
+    }
     std::string error = rc == Z_MEM_ERROR ? "out of memory while decompressing" : corrupt_deflate_text;
     if (produced == 0) return std::unexpected(std::move(error));
     deferred_error_ = std::move(error);

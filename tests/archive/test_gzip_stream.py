@@ -127,6 +127,29 @@ class TestDeflateData:
         data = gzip_member(tar(entry("package/f", bytes(range(256)) * 40), end=0), trailer=False)
         assert failure(data[:-cut], tmp_path) == EOF_TEXT
 
+    def test_every_byte_before_a_truncation_is_written(self, tmp_path):
+        # Long matches leave output pending inside zlib when a read stops at a
+        # full buffer; when the input is used up at that moment, the pending
+        # bytes must still reach the file before the truncation is reported.
+        # The random start makes the stream large enough to be decompressed
+        # on a second thread, the repeated text gives the long matches; the
+        # cuts are those that end the decodable output near the readers'
+        # buffer boundaries (multiples of 128 KiB), on either side.
+        import random
+        content = random.Random(5).randbytes(200_000) + b"abcdefgh" * 50_000
+        data = gzip_member(tar(entry("package/f", content), end=0), trailer=False)
+        header = 512
+        cuts = []
+        for cut in range(len(data) - 4000, len(data)):
+            decodable = len(zlib.decompressobj(wbits=31).decompress(data[:cut]))
+            if min(decodable % 131_072, -decodable % 131_072) < 2_000:
+                cuts.append((cut, decodable))
+        assert len(cuts) >= 5
+        for cut, decodable in cuts:
+            dest = tmp_path / str(cut)
+            assert failure(data[:cut], dest) == EOF_TEXT
+            assert (dest / "f").read_bytes() == content[:decodable - header], cut
+
     def test_truncation_behind_a_complete_archive_is_not_noticed(self, tmp_path):
         # Everything up to the end block decompresses before the cut.
         data = gzip_member(tar(entry("package/f", b"x")), trailer=False)
@@ -156,3 +179,4 @@ class TestOtherWriters:
         first = gzip_member(tar(entry("package/a", b"a"), end=0))
         second = gzip_member(tar(entry("package/b", b"b")))
         assert extract(first + second, tmp_path) == ["a"]
+
