@@ -180,3 +180,40 @@ class TestOtherWriters:
         second = gzip_member(tar(entry("package/b", b"b")))
         assert extract(first + second, tmp_path) == ["a"]
 
+
+class TestLargeStreams:
+    """Streams of 128 KiB and more are decompressed on a second thread, ahead of
+    the writing; what the caller sees is the same."""
+
+    @staticmethod
+    def incompressible(seed, size):
+        import random
+        return random.Random(seed).randbytes(size)
+
+    def test_many_files_in_order(self, tmp_path):
+        files = {f"d{i % 7}/f{i}": self.incompressible(i, 1_000 + 97 * i) for i in range(200)}
+        data = gzip_member(tar(*(entry("package/" + name, body) for name, body in files.items())))
+        assert len(data) > 256 * 1024
+        assert extract(data, tmp_path) == list(files)
+        assert tree(tmp_path) == {**files, **{f"d{i}": None for i in range(7)}}
+
+    def test_refusal_late_in_the_stream_keeps_the_files_before_it(self, tmp_path):
+        first = self.incompressible(1, 400_000)
+        data = gzip_member(tar(entry("package/first", first), entry("package/../x", b"1"),
+                               entry("package/after", self.incompressible(2, 400_000))))
+        assert failure(data, tmp_path / "dest") == "Path traversal in tarball: package/../x"
+        assert tree(tmp_path / "dest") == {"first": first}
+        assert not (tmp_path / "x").exists()
+
+    def test_refusal_at_the_start_stops_reading(self, tmp_path):
+        # The first entry is refused while most of the stream is still unread.
+        data = gzip_member(tar(entry("package/../x", b"1"), entry("package/big", self.incompressible(3, 2_000_000))))
+        assert failure(data, tmp_path / "dest") == "Path traversal in tarball: package/../x"
+        assert tree(tmp_path / "dest") == {}
+
+    def test_damaged_trailer(self, tmp_path):
+        body = self.incompressible(4, 300_000)
+        data = bytearray(gzip_member(tar(entry("package/f", body), end=0)))
+        data[-5] ^= 1  # the stored length
+        assert failure(bytes(data), tmp_path) == CHECKSUM_TEXT
+        assert (tmp_path / "f").read_bytes() == body
