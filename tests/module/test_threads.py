@@ -1,6 +1,7 @@
 """Long native work runs with the GIL released, so other threads keep running."""
 
 import gzip
+import os
 import io
 import random
 import tarfile
@@ -62,3 +63,32 @@ def test_hashing_lets_other_threads_run():
             morvane_core.verify_integrity(data, "sha512-x")
 
     assert ticks_during(verify) >= 10
+
+
+def thread_count():
+    return len(os.listdir("/proc/self/task"))
+
+
+def archive_of(*entries):
+    raw = io.BytesIO()
+    with tarfile.open(fileobj=raw, mode="w", format=tarfile.GNU_FORMAT) as t:
+        for name, data in entries:
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            t.addfile(info, io.BytesIO(data))
+    return gzip.compress(raw.getvalue(), compresslevel=1)
+
+
+@pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
+def test_no_thread_outlives_an_extraction(tmp_path):
+    # Both are large enough to be decompressed on a second thread; the refusal
+    # of the first entry leaves most of the stream unread.
+    body = random.Random(9).randbytes(1024 * 1024)
+    refused = archive_of(("package/../x", b"1"), ("package/big", body))
+    accepted = archive_of(("package/f", body[:256 * 1024]))
+    before = thread_count()
+    for _ in range(50):
+        with pytest.raises(OSError, match="Path traversal"):
+            morvane_core.extract_tarball(refused, str(tmp_path / "dest"))
+        assert morvane_core.extract_tarball(accepted, str(tmp_path / "ok")) == ["f"]
+    assert thread_count() == before
