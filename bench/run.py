@@ -91,7 +91,7 @@ def chart(rows, path):
     ax.set_xlabel("peer time / morvane_core time (log scale; black tick = target)")
     ax.set_title("morvane_core against its peers")
     fig.tight_layout()
-    fig.savefig(path, dpi=110)
+    fig.savefig(path, dpi=110, bbox_inches="tight")
     return True
 
 
