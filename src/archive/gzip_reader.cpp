@@ -138,8 +138,10 @@ std::expected<std::size_t, std::string> GzipReader::read(std::span<unsigned char
       break;
     }
     if (rc == Z_OK) continue;
-    if (rc == Z_BUF_ERROR) {
-      // No progress was possible: inflate needs input.
+    if (rc == Z_BUF_ERROR && zs_.avail_in == 0) {
+      // No progress was possible for want of input. (With input and room for
+      // output left, inflate always progresses; if it ever did not, the stream
+      // is reported corrupt below rather than tried again without end.)
       if (zs_.next_in != end) continue;
       // The input ended inside the deflate data: hand over what was produced;
       // the next read reports the truncation.
