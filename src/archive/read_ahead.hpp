@@ -37,9 +37,6 @@ class ReadAhead final : public ByteSource {
 
   std::expected<std::size_t, std::string> read(std::span<unsigned char> out) override;
 
-  // Whether a reading thread is running (false after falling back to direct reads).
-  bool threaded() const { return thread_.joinable(); }
-
  private:
   // A piece of the stream. The reading thread owns a slot while it is not
   // full; the consumer owns it while it is. `full` changes under the mutex.

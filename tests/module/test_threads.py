@@ -38,16 +38,20 @@ def ticks_during(call):
     return sum(start < t < end for t in stamps)
 
 
+def archive_of(*entries):
+    raw = io.BytesIO()
+    with tarfile.open(fileobj=raw, mode="w", format=tarfile.GNU_FORMAT) as t:
+        for name, data in entries:
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            t.addfile(info, io.BytesIO(data))
+    return gzip.compress(raw.getvalue(), compresslevel=1)
+
+
 def large_archive():
     # Four files of 40 MiB: cheap to compress, and writing them takes a while.
     body = bytes(range(256)) * (40 * 4096)
-    raw = io.BytesIO()
-    with tarfile.open(fileobj=raw, mode="w") as t:
-        for i in range(4):
-            info = tarfile.TarInfo(f"package/big{i}")
-            info.size = len(body)
-            t.addfile(info, io.BytesIO(body))
-    return gzip.compress(raw.getvalue(), compresslevel=1)
+    return archive_of(*((f"package/big{i}", body) for i in range(4)))
 
 
 def test_extraction_lets_other_threads_run(tmp_path):
@@ -67,16 +71,6 @@ def test_hashing_lets_other_threads_run():
 
 def thread_count():
     return len(os.listdir("/proc/self/task"))
-
-
-def archive_of(*entries):
-    raw = io.BytesIO()
-    with tarfile.open(fileobj=raw, mode="w", format=tarfile.GNU_FORMAT) as t:
-        for name, data in entries:
-            info = tarfile.TarInfo(name)
-            info.size = len(data)
-            t.addfile(info, io.BytesIO(data))
-    return gzip.compress(raw.getvalue(), compresslevel=1)
 
 
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
