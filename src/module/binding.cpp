@@ -1,6 +1,7 @@
 #include "module/binding.hpp"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 
 #include "module/classes.hpp"
@@ -173,52 +174,86 @@ std::optional<BytesView> to_bytes(PyObject* o, const char* param) {
 
 namespace {
 
-// Appends one item's UTF-8 text to the list; false with the error set and
-// wrapped when the item is not a str or cannot be encoded.
-bool append_item(Utf8List& list, std::vector<std::size_t>& ends, PyObject* item, const char* param) {
-  if (!PyUnicode_Check(item)) {
-    refuse(item, "str", param);
-    return false;
+// An exception taken out of the interpreter's error indicator, to be raised
+// later unless an earlier failure takes precedence.
+class PendingError {
+ public:
+  void fetch() {
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    type_ = Ref::steal(type), value_ = Ref::steal(value), traceback_ = Ref::steal(traceback);
   }
-  // The bytes object lives only for the copy, so the allocator hands the same
-  // block back for the next item.
-  auto text = utf8_of(item);
-  if (!text) {
-    wrap_argument_error(param);
-    return false;
+  void restore() { PyErr_Restore(type_.release(), value_.release(), traceback_.release()); }
+  explicit operator bool() const { return static_cast<bool>(type_); }
+
+ private:
+  Ref type_, value_, traceback_;
+};
+
+// What iterating `o` yields, up to and including the first item that is not a
+// str, packed into a tuple that no other code can reach. When the iteration
+// itself fails, the items before the failure are returned and the exception
+// is kept in `failure`.
+Ref collect_items(PyObject* o, PendingError& failure) {
+  std::vector<Ref> items;
+  // The length is a capacity hint only; a failure to read it is ignored.
+  const Py_ssize_t hint = PyObject_Size(o);
+  if (hint < 0) PyErr_Clear();
+  else items.reserve(static_cast<std::size_t>(std::min(hint, max_reserve_hint)));
+
+  Ref iter = Ref::steal(PyObject_GetIter(o));
+  if (!iter) {
+    failure.fetch();
+  } else {
+    while (Ref item = Ref::steal(PyIter_Next(iter.get()))) {
+      const bool is_str = PyUnicode_Check(item.get());
+      items.push_back(std::move(item));
+      if (!is_str) break;
+    }
+    if (PyErr_Occurred()) failure.fetch();
   }
-  list.arena.insert(list.arena.end(), text->view.begin(), text->view.end());
-  ends.push_back(list.arena.size());
-  return true;
+  Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+  if (!tuple) return tuple;
+  for (std::size_t i = 0; i < items.size(); ++i)
+    PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), items[i].release());  // steals the item
+  return tuple;
 }
 
-// The common case, a list or tuple of ASCII str, without one bytes object per
-// item: join the items, encode once, and cut the result at the items' lengths
-// (for ASCII text, code points and bytes coincide). Returns false, with no
-// error set, when the case does not apply; the item-by-item path then gives
-// the exact answer, errors included.
-bool join_ascii(PyObject* seq, Utf8List& list) {
-  const bool is_list = PyList_Check(seq);
-  const Py_ssize_t n = is_list ? PyList_Size(seq) : PyTuple_Size(seq);
-  auto item = [&](Py_ssize_t i) { return is_list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i); };
-  for (Py_ssize_t i = 0; i < n; ++i)
-    if (!PyUnicode_Check(item(i))) return false;
+// The UTF-8 texts of a tuple of str, encoded in one piece: the items are
+// joined and the joined text encoded once, then cut back into items at their
+// lengths in code points. Nothing can change the tuple in between, so the
+// lengths are those of the texts that were joined. False with an error set
+// when the joined text cannot be encoded.
+bool encode_joined(PyObject* items, Utf8List& list) {
   Ref empty = Ref::steal(PyUnicode_FromStringAndSize("", 0));
-  Ref joined = Ref::steal(empty ? PyUnicode_Join(empty.get(), seq) : nullptr);
+  Ref joined = Ref::steal(empty ? PyUnicode_Join(empty.get(), items) : nullptr);
   Ref bytes = Ref::steal(joined ? PyUnicode_AsUTF8String(joined.get()) : nullptr);
-  char* data = nullptr;
+  char* start = nullptr;
   Py_ssize_t size = 0;
-  if (!bytes || PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0 || size != PyUnicode_GetLength(joined.get())) {
-    PyErr_Clear();
-    return false;
-  }
+  if (!bytes || PyBytes_AsStringAndSize(bytes.get(), &start, &size) < 0) return false;
+
+  const char* data = start;
+  const char* const end = start + size;
+  const bool ascii = size == PyUnicode_GetLength(joined.get());
+  const Py_ssize_t n = PyTuple_Size(items);
   list.views.reserve(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    const auto len = static_cast<std::size_t>(PyUnicode_GetLength(item(i)));
-    list.views.emplace_back(data, len);
-    data += len;
+    const Py_ssize_t code_points = PyUnicode_GetLength(PyTuple_GetItem(items, i));
+    const char* next = data;
+    if (ascii) {
+      next += code_points;
+    } else {
+      // Step over the text's code points: each is a lead byte and its
+      // continuation bytes (10xxxxxx).
+      for (Py_ssize_t k = 0; k < code_points && next < end; ++k)
+        do ++next; while (next < end && (static_cast<unsigned char>(*next) & 0xC0) == 0x80);
+    }
+    if (code_points < 0 || next > end) throw std::logic_error("joined text shorter than its items");
+    list.views.emplace_back(data, static_cast<std::size_t>(next - data));
+    data = next;
   }
-  list.joined = std::move(bytes);
+  if (data != end) throw std::logic_error("joined text longer than its items");
+  list.owner = std::move(bytes);
   return true;
 }
 
@@ -234,43 +269,40 @@ std::optional<Utf8List> to_utf8_list(PyObject* o, const char* param) {
     refuse(o, "Sequence", param);
     return std::nullopt;
   }
+  // Iterating an exact tuple or list yields its stored items, which are taken
+  // as they are (a list's into a tuple of its own, so that they cannot
+  // change); anything else, list and tuple subclasses included, is iterated.
+  PendingError failure;
+  Ref items = PyTuple_CheckExact(o) ? Ref::borrow(o)
+              : PyList_CheckExact(o) ? Ref::steal(PyList_AsTuple(o))
+                                     : collect_items(o, failure);
+  if (!items) return std::nullopt;
+
+  const Py_ssize_t n = PyTuple_Size(items.get());
+  Py_ssize_t first_not_str = 0;
+  while (first_not_str < n && PyUnicode_Check(PyTuple_GetItem(items.get(), first_not_str))) ++first_not_str;
+
   Utf8List list;
-  std::vector<std::size_t> ends;
-  const Py_ssize_t hint = PyObject_Size(o);
-  if (hint < 0) PyErr_Clear();
-  else ends.reserve(static_cast<std::size_t>(std::min(hint, max_reserve_hint)));
-
-  if ((PyList_Check(o) || PyTuple_Check(o)) && join_ascii(o, list)) return list;
-  if (PyErr_Occurred()) return std::nullopt;
-
-  if (PyList_Check(o) || PyTuple_Check(o)) {
-    // Indexing a list or tuple visits the same items as iterating it, and no
-    // Python code runs between the items, so the container cannot change.
-    const bool is_list = PyList_Check(o);
-    const Py_ssize_t n = is_list ? PyList_Size(o) : PyTuple_Size(o);
-    for (Py_ssize_t i = 0; i < n; ++i)
-      if (!append_item(list, ends, is_list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i), param))
-        return std::nullopt;
-  } else {
-    Ref iter = Ref::steal(PyObject_GetIter(o));
-    if (!iter) {
-      wrap_argument_error(param);
-      return std::nullopt;
-    }
-    while (Ref item = Ref::steal(PyIter_Next(iter.get())))
-      if (!append_item(list, ends, item.get(), param)) return std::nullopt;
-    if (PyErr_Occurred()) {
+  if (first_not_str == n && !failure) {
+    if (encode_joined(items.get(), list)) return list;
+    failure.fetch();
+  }
+  // Something failed. Converting item by item gives the failure that comes
+  // first in iteration order: an item that cannot be encoded, then an item
+  // that is not a str, then the iteration's own failure.
+  for (Py_ssize_t i = 0; i < first_not_str; ++i) {
+    if (!utf8_of(PyTuple_GetItem(items.get(), i))) {
       wrap_argument_error(param);
       return std::nullopt;
     }
   }
-  list.views.reserve(ends.size());
-  std::size_t start = 0;
-  for (std::size_t end : ends) {
-    list.views.emplace_back(list.arena.data() + start, end - start);
-    start = end;
+  if (first_not_str < n) {
+    refuse(PyTuple_GetItem(items.get(), first_not_str), "str", param);
+    return std::nullopt;
   }
-  return list;
+  failure.restore();
+  wrap_argument_error(param);
+  return std::nullopt;
 }
 
 std::optional<bool> to_bool(PyObject* o, const char* param) {

@@ -54,12 +54,9 @@ struct Utf8 {
 };
 
 // UTF-8 texts of a sequence-of-str argument, in order. The views point into
-// one buffer holding the texts back to back: `joined` (a bytes object) when
-// every text is ASCII, else `arena` (a vector, whose storage stays put when
-// the list is moved, unlike a short string's).
+// `owner`, a bytes object holding the texts back to back.
 struct Utf8List {
-  Ref joined;
-  std::vector<char> arena;
+  Ref owner;
   std::vector<std::string_view> views;
   std::vector<std::string> to_strings() const { return {views.begin(), views.end()}; }
 };
