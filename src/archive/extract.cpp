@@ -5,11 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <optional>
 
 #include "archive/destination.hpp"
 #include "archive/gzip_reader.hpp"
-#include "archive/read_ahead.hpp"
 #include "archive/tar_reader.hpp"
 #include "archive/utf8_text.hpp"
 #include "common/os_error.hpp"
@@ -70,16 +68,13 @@ std::expected<void, std::string> write_file(Destination& dest, std::string_view 
 }  // namespace
 
 std::expected<std::vector<std::string>, PackageError> extract_tarball(std::span<const unsigned char> data,
-                                                                      std::string_view dest,
-                                                                      std::size_t read_ahead_from) {
+                                                                      std::string_view dest) {
   if (data.size() > max_compressed_bytes) return io_error("compressed tarball exceeds 100MB limit");
   auto destination = Destination::open(dest);
   if (!destination) return io_error(std::move(destination.error()));
 
   GzipReader gzip(data);
-  std::optional<ReadAhead> ahead;
-  if (data.size() >= read_ahead_from) ahead.emplace(gzip);
-  TarReader tar(ahead ? static_cast<ByteSource&>(*ahead) : gzip);
+  TarReader tar(gzip);
   std::vector<std::string> written;
   std::uint64_t entries = 0;
   std::uint64_t total_bytes = 0;

@@ -155,7 +155,7 @@ std::optional<std::string_view> pax_value(std::string_view pax, std::string_view
 
 }  // namespace
 
-TarReader::TarReader(ByteSource& source) : source_(source), buffer_(new unsigned char[buffer_bytes]) {}
+TarReader::TarReader(GzipReader& source) : source_(source), buffer_(new unsigned char[buffer_bytes]) {}
 
 std::expected<std::size_t, std::string> TarReader::buffer_at_least(std::size_t n) {
   if (end_ - begin_ >= n) return end_ - begin_;

@@ -1,5 +1,5 @@
 // Reader of a tar archive (v7, ustar, GNU and pax forms) streamed out of a
-// ByteSource, one entry at a time, in archive order.
+// GzipReader, one entry at a time, in archive order.
 #pragma once
 
 #include <array>
@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "archive/byte_source.hpp"
+#include "archive/gzip_reader.hpp"
 
 namespace morvane::archive {
 
@@ -31,7 +31,7 @@ struct TarEntry {
 
 class TarReader {
  public:
-  explicit TarReader(ByteSource& source);
+  explicit TarReader(GzipReader& source);
 
   // Moves to the next entry, passing over whatever is left of the current
   // one's data. Returns nullptr at the end of the archive. The entry stays
@@ -58,7 +58,7 @@ class TarReader {
   std::expected<void, std::string> end_of_archive() const;
   std::expected<void, std::string> apply_pax(TarEntry& entry) const;
 
-  ByteSource& source_;
+  GzipReader& source_;
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t begin_ = 0;  // unread buffered bytes are [begin_, end_)
   std::size_t end_ = 0;

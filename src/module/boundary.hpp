@@ -40,16 +40,4 @@ PyObject* guarded(Body&& body) noexcept {
   return nullptr;
 }
 
-// Runs `work`, which must touch no Python object, with the GIL released so
-// that other threads run meanwhile (file system work, hashing, inflating). The
-// GIL is taken back before the result, or an exception, leaves.
-template <class Work>
-auto without_gil(Work&& work) {
-  struct Reacquire {
-    PyThreadState* state;
-    ~Reacquire() { PyEval_RestoreThread(state); }
-  } reacquire{PyEval_SaveThread()};
-  return work();
-}
-
 }  // namespace morvane::py

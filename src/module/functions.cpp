@@ -33,30 +33,28 @@ const Signature<3> collect_violations_sig{"collect_permission_violations()", {"b
 
 PyObject* read_lockfile(PyObject* args, PyObject* kwargs) {
   return call<Str>(read_lockfile_sig, args, kwargs, [](const Utf8& path) {
-    auto result = without_gil([&] { return lockfile::read_lockfile(path.view); });
+    auto result = lockfile::read_lockfile(path.view);
     return result ? to_python(std::string_view(*result)) : raise(result.error());
   });
 }
 
 PyObject* write_lockfile(PyObject* args, PyObject* kwargs) {
   return call<Str, Str>(write_lockfile_sig, args, kwargs, [](const Utf8& path, const Utf8& json) {
-    auto result = without_gil([&] { return lockfile::write_lockfile(path.view, json.view); });
+    auto result = lockfile::write_lockfile(path.view, json.view);
     return result ? none() : raise(result.error());
   });
 }
 
 PyObject* extract_tarball(PyObject* args, PyObject* kwargs) {
   return call<Bytes, Str>(extract_tarball_sig, args, kwargs, [](const BytesView& data, const Utf8& dest) {
-    auto result = without_gil([&] { return archive::extract_tarball(data.data, dest.view); });
+    auto result = archive::extract_tarball(data.data, dest.view);
     return result ? to_python(*result) : raise({ErrorClass::OSError, result.error().message()});
   });
 }
 
 PyObject* verify_integrity(PyObject* args, PyObject* kwargs) {
   return call<Bytes, Str>(verify_integrity_sig, args, kwargs, [](const BytesView& data, const Utf8& expected) {
-    // Releasing the GIL costs more than hashing a few kilobytes takes.
-    auto verify = [&] { return archive::verify_integrity(data.data, expected.view); };
-    auto result = data.data.size() >= 64 * 1024 ? without_gil(verify) : verify();
+    auto result = archive::verify_integrity(data.data, expected.view);
     return result ? to_python(std::string_view(*result)) : raise({ErrorClass::ValueError, result.error().message()});
   });
 }

@@ -182,8 +182,8 @@ class TestOtherWriters:
 
 
 class TestLargeStreams:
-    """Streams of 128 KiB and more are decompressed on a second thread, ahead of
-    the writing; what the caller sees is the same."""
+    """Streams many times the size of the reader's buffers: order, refusals and
+    the trailer check hold across refills."""
 
     @staticmethod
     def incompressible(seed, size):

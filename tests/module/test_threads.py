@@ -1,9 +1,17 @@
-"""Long native work runs with the GIL released, so other threads keep running."""
+"""Every call runs on the calling thread and holds the GIL from start to end.
+
+Callers rely on it: two calls from different Python threads run one after the
+other, so threads extracting into the same folder or writing the same lockfile
+never interleave.
+"""
 
 import gzip
-import os
 import io
+import json
+import os
 import random
+import subprocess
+import sys
 import tarfile
 import threading
 import time
@@ -11,31 +19,6 @@ import time
 import pytest
 
 import morvane_core
-
-
-def ticks_during(call):
-    """How many times another Python thread ran while `call` was running."""
-    stamps = []
-    stop = threading.Event()
-
-    def ticker():
-        while not stop.is_set():
-            stamps.append(time.perf_counter())
-            time.sleep(0.0005)
-
-    thread = threading.Thread(target=ticker)
-    thread.start()
-    while not stamps:
-        time.sleep(0.001)
-    start = time.perf_counter()
-    call()
-    end = time.perf_counter()
-    stop.set()
-    thread.join()
-    # Holding the GIL for the whole call lets the ticker run at most once or
-    # twice around its edges; a call of this length gives it dozens of turns.
-    assert end - start > 0.05, "the call was too short to tell"
-    return sum(start < t < end for t in stamps)
 
 
 def archive_of(*entries):
@@ -48,41 +31,100 @@ def archive_of(*entries):
     return gzip.compress(raw.getvalue(), compresslevel=1)
 
 
-def large_archive():
-    # Four files of 40 MiB: cheap to compress, and writing them takes a while.
-    body = bytes(range(256)) * (40 * 4096)
-    return archive_of(*((f"package/big{i}", body) for i in range(4)))
+def large_lockfile_text():
+    skill = {"resolved": "1.2.3", "integrity": "sha512-" + "A" * 86 + "==",
+             "permissions": {"network": {"outbound": [f"api{i}.example.org" for i in range(8)]},
+                             "filesystem": {"read": ["./data/**"], "write": ["./out/**"]}, "subprocess": False},
+             "audit_score": 87.5, "dependencies": {"left-pad": "^1.0.0"}}
+    return json.dumps({"lockfileVersion": 1, "skills": {f"skill-{i:06}": skill for i in range(40_000)}})
 
 
-def test_extraction_lets_other_threads_run(tmp_path):
-    data = large_archive()
-    assert ticks_during(lambda: morvane_core.extract_tarball(data, str(tmp_path))) >= 10
-
-
-def test_hashing_lets_other_threads_run():
-    data = random.Random(8).randbytes(96 * 1024 * 1024)
+@pytest.fixture(scope="module")
+def long_calls(tmp_path_factory):
+    """Calls that each take well over 50 ms, by name."""
+    work = tmp_path_factory.mktemp("long")
+    body = bytes(range(256)) * (40 * 4096)  # 40 MiB, cheap to compress
+    archive = archive_of(*((f"package/big{i}", body) for i in range(3)))
+    digest_input = random.Random(8).randbytes(96 * 1024 * 1024)
+    lock_text = large_lockfile_text()
+    lock_path = str(work / "skills.lock")
+    counter = iter(range(1_000_000))
 
     def verify():
         with pytest.raises(ValueError):
-            morvane_core.verify_integrity(data, "sha512-x")
+            morvane_core.verify_integrity(digest_input, "sha512-x")
 
-    assert ticks_during(verify) >= 10
+    return {
+        "extract_tarball": lambda: morvane_core.extract_tarball(archive, str(work / f"dest{next(counter)}")),
+        "verify_integrity": verify,
+        "write_lockfile": lambda: morvane_core.write_lockfile(lock_path, lock_text),
+        "read_lockfile": lambda: morvane_core.read_lockfile(lock_path),
+    }
 
 
-def thread_count():
-    return len(os.listdir("/proc/self/task"))
+@pytest.mark.parametrize("name", ["extract_tarball", "verify_integrity", "write_lockfile", "read_lockfile"])
+def test_no_other_python_thread_runs_during_a_call(long_calls, name):
+    if name == "read_lockfile":
+        long_calls["write_lockfile"]()
+    stamps = []
+    stop = threading.Event()
+
+    def ticker():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+            time.sleep(0.0002)
+
+    thread = threading.Thread(target=ticker)
+    thread.start()
+    while len(stamps) < 3:
+        time.sleep(0.001)
+    start = time.perf_counter()
+    long_calls[name]()
+    end = time.perf_counter()
+    stop.set()
+    thread.join()
+    assert end - start > 0.05, "the call was too short to tell"
+    # The ticker may run once at each edge of the call, between the clock
+    # reading and the call itself; a call that let go of the GIL would give
+    # it a turn every fraction of a millisecond.
+    assert sum(start < t < end for t in stamps) <= 2
+
+
+# A second process counts this process's threads as fast as it can while the
+# calls run, and reports the largest count it saw.
+WATCHER = r"""
+import os, sys
+task = f"/proc/{sys.argv[1]}/task"
+print("ready", flush=True)
+most = 0
+while True:
+    try:
+        most = max(most, len(os.listdir(task)))
+    except FileNotFoundError:
+        break
+    if os.path.exists(sys.argv[2]):
+        break
+print(most, flush=True)
+"""
 
 
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
-def test_no_thread_outlives_an_extraction(tmp_path):
-    # Both are large enough to be decompressed on a second thread; the refusal
-    # of the first entry leaves most of the stream unread.
-    body = random.Random(9).randbytes(1024 * 1024)
-    refused = archive_of(("package/../x", b"1"), ("package/big", body))
-    accepted = archive_of(("package/f", body[:256 * 1024]))
-    before = thread_count()
-    for _ in range(50):
+def test_no_thread_is_started_during_a_call(long_calls, tmp_path):
+    before = len(os.listdir("/proc/self/task"))
+    done = tmp_path / "done"
+    watcher = subprocess.Popen([sys.executable, "-c", WATCHER, str(os.getpid()), str(done)],
+                               stdout=subprocess.PIPE, text=True)
+    try:
+        assert watcher.stdout.readline().strip() == "ready"
+        for name in ("extract_tarball", "verify_integrity", "write_lockfile", "read_lockfile"):
+            long_calls[name]()
+        # A refusal that leaves most of a large stream unread.
         with pytest.raises(OSError, match="Path traversal"):
-            morvane_core.extract_tarball(refused, str(tmp_path / "dest"))
-        assert morvane_core.extract_tarball(accepted, str(tmp_path / "ok")) == ["f"]
-    assert thread_count() == before
+            morvane_core.extract_tarball(
+                archive_of(("package/../x", b"1"), ("package/big", random.Random(9).randbytes(1 << 20))),
+                str(tmp_path / "refused"))
+    finally:
+        done.touch()
+        most = int(watcher.communicate(timeout=60)[0].strip())
+    assert most == before
+    assert len(os.listdir("/proc/self/task")) == before
