@@ -13,7 +13,8 @@ Every contender gets the same bytes in the same run:
   * verify_integrity on 64 MiB against hashlib.sha512 plus base64.b64encode.
 
 Times are the median of several runs, each into a fresh directory that is
-removed outside the timing.
+removed outside the timing. With MORVANE_BASELINE set (see common.baseline),
+an earlier build runs beside this one in every round, as one more contender.
 """
 
 import base64
@@ -38,6 +39,7 @@ KiB = 1024
 MiB = 1024 * KiB
 
 IDENTIFIERS = None
+BASELINE = common.baseline()
 
 
 def source_like(rng, size):
@@ -159,7 +161,11 @@ def contenders(data, archive_path):
         os.mkdir(dest)
         subprocess.run(["tar", "-xzf", archive_path, "-C", dest, "--strip-components=1"], check=True)
 
-    return [("extract_tarball", ours), ("tarfile extractall (data filter)", python_tarfile), ("GNU tar -xzf", gnu_tar)]
+    named = [("extract_tarball", ours), ("tarfile extractall (data filter)", python_tarfile), ("GNU tar -xzf", gnu_tar)]
+    if BASELINE:
+        label, module = BASELINE
+        named.append((f"extract_tarball, build {label}", lambda dest: module.extract_tarball(data, dest)))
+    return named
 
 
 def gzip_floor(archive_path):
@@ -181,10 +187,14 @@ PEAK_PROBE = textwrap.dedent("""
     mode = sys.argv[3]
     if mode == "tarfile":
         import io, tarfile
+    if mode == "baseline":
+        sys.path.insert(0, sys.argv[4])
+        import common
+        morvane_core = common.baseline()[1]
     base = status("VmRSS")
     with open("/proc/self/clear_refs", "w") as f:
         f.write("5")  # the peak restarts from the current size
-    if mode == "ours":
+    if mode in ("ours", "baseline"):
         morvane_core.extract_tarball(data, sys.argv[2])
     else:
         with tarfile.open(fileobj=io.BytesIO(data), mode="r:gz") as t:
@@ -195,7 +205,8 @@ PEAK_PROBE = textwrap.dedent("""
 
 def peak_memory(archive_path, workdir, mode):
     dest = os.path.join(workdir, "peak-" + mode)
-    out = subprocess.run([sys.executable, "-c", PEAK_PROBE, archive_path, dest, mode],
+    here = os.path.dirname(os.path.abspath(__file__))
+    out = subprocess.run([sys.executable, "-c", PEAK_PROBE, archive_path, dest, mode, here],
                          capture_output=True, text=True, check=True)
     shutil.rmtree(dest)
     return int(out.stdout.strip())
@@ -211,12 +222,15 @@ def integrity_rows(runs):
     def peer():
         assert "sha512-" + base64.b64encode(hashlib.sha512(data).digest()).decode() == expected
 
-    # Interleaved, so that both see the same state of the machine, and the one
-    # that goes first alternates: the first hash after a pause runs slower.
-    times = {"verify_integrity": [], "hashlib.sha512 + base64": []}
-    pair = [("verify_integrity", ours), ("hashlib.sha512 + base64", peer)]
+    # Interleaved, so that all see the same state of the machine, and the
+    # order rotates: the first hash after a pause runs slower.
+    named = [("verify_integrity", ours), ("hashlib.sha512 + base64", peer)]
+    if BASELINE:
+        label, module = BASELINE
+        named.append((f"verify_integrity, build {label}", lambda: module.verify_integrity(data, expected)))
+    times = {name: [] for name, _ in named}
     for i in range(runs):
-        for name, fn in pair if i % 2 == 0 else pair[::-1]:
+        for name, fn in named[i % len(named):] + named[:i % len(named)]:
             start = time.perf_counter()
             fn()
             times[name].append(time.perf_counter() - start)
@@ -237,7 +251,9 @@ def extraction_rows(place, fs, cases, workdir, have_tar, have_gzip):
         os.remove(archive_path)
         case = f"{label} into {place} ({fs})"
         for (name, _), median in zip(named[1:], medians[1:]):
-            if name.startswith("tarfile"):
+            if name.startswith("extract_tarball"):
+                target = None  # an earlier build, shown for comparison
+            elif name.startswith("tarfile"):
                 target = None if large else 4
             elif name.startswith("GNU"):
                 target = None if large else 1
@@ -283,11 +299,16 @@ def run(quick=False, places=None):
         rows.append(common.Row("extract_tarball memory", case, ours, "limit: 8 MiB", 8.0, 1, unit="MiB"))
         rows.append(common.Row("extract_tarball memory", case, ours, "tarfile extractall",
                                peak_memory(archive_path, workdir, "tarfile") / MiB, unit="MiB"))
+        if BASELINE:
+            rows.append(common.Row("extract_tarball memory", case, ours, f"build {BASELINE[0]}",
+                                   peak_memory(archive_path, workdir, "baseline") / MiB, unit="MiB"))
     finally:
         shutil.rmtree(workdir, ignore_errors=True)
 
-    (_, ours, _), (peer, theirs, _) = integrity_rows(runs_hash)
-    rows.append(common.Row("verify_integrity", "64 MiB", ours, peer, theirs, 0.95))
+    (_, ours, _), *peers = integrity_rows(runs_hash)
+    for peer, theirs, _ in peers:
+        target = 0.95 if peer.startswith("hashlib") else None
+        rows.append(common.Row("verify_integrity", "64 MiB", ours, peer, theirs, target))
     return rows
 
 

@@ -4,6 +4,8 @@ Every benchmark module exposes run() -> list[Row]; run.py gathers them all.
 """
 
 import dataclasses
+import importlib.util
+import os
 import timeit
 
 
@@ -24,6 +26,27 @@ class Row:
     @property
     def met(self):
         return None if self.target is None else self.ratio >= self.target
+
+
+def baseline():
+    """Another build of the module to time beside this one, as (label, module),
+    or None.
+
+    MORVANE_BASELINE names its library file (or the folder holding it), as
+    bench/build_baseline.sh prints it; MORVANE_BASELINE_LABEL names the build
+    in the table (default: the folder's name). The library loads under a
+    package name of its own, so both builds live in one process.
+    """
+    path = os.environ.get("MORVANE_BASELINE")
+    if not path:
+        return None
+    if os.path.isdir(path):
+        path = os.path.join(path, "morvane_core.abi3.so")
+    spec = importlib.util.spec_from_file_location("baseline.morvane_core", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    label = os.environ.get("MORVANE_BASELINE_LABEL") or os.path.basename(os.path.dirname(os.path.abspath(path)))
+    return label, module
 
 
 def per_call(fn, number=None, repeat=5, min_time=0.2):
