@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -55,7 +56,8 @@ int make_directories(const std::string& path) {
 
 // Opens the existing directory at the multi-component path `rel` below
 // `parent` in one call, refusing to pass through any symbolic link or to leave
-// `parent`. -1 when that fails for any reason, the kernel lacking openat2 included.
+// `parent`. -1 with errno set when that fails; ENOSYS when the kernel lacks
+// openat2.
 int open_beneath(int parent, const char* rel) {
   open_how how{};
   how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -63,9 +65,17 @@ int open_beneath(int parent, const char* rel) {
   return static_cast<int>(::syscall(SYS_openat2, parent, rel, &how, sizeof how));
 }
 
-// A piece of a relative path that names a directory to enter: empty and "."
-// pieces name the directory they are in.
-bool is_step(std::string_view piece) { return !piece.empty() && piece != "."; }
+// Errors by which openat2 says it cannot be used here at all: missing from the
+// kernel, or refused by a system-call filter.
+bool openat2_unavailable(int err) { return err == ENOSYS || err == EPERM || err == EINVAL; }
+
+// What a walk reports when something other than a directory stands where one
+// is needed (a link is not followed): the error mkdir gives.
+int in_the_way(int err) { return err == ENOTDIR || err == ELOOP ? EEXIST : err; }
+
+// Attempts at creating a file afresh when something keeps reappearing at its
+// path between the removal and the creation.
+constexpr int max_create_attempts = 4;
 
 }  // namespace
 
@@ -82,80 +92,151 @@ std::expected<Destination, std::string> Destination::open(std::string_view dest)
 std::expected<void, std::string> Destination::check_length(std::string_view rel) const {
   // The target, written as `dest` joined with `rel`, is held to the system's
   // path length, as path-based calls on it would be. This also bounds the
-  // depth of every walk below.
+  // depth of every path resolved below.
   if (dest_length_ + rel.size() >= PATH_MAX) return os_failure(ENAMETOOLONG);
   return {};
 }
 
-std::expected<UniqueFd, std::string> Destination::open_or_make(int parent, std::string_view name) {
-  name_.assign(name);
-  // Most folders are reopened more often than created, so try opening first.
-  int fd = ::openat(parent, name_.c_str(), directory_flags);
-  if (fd < 0 && errno == ENOENT) {
-    if (created_directories_ >= max_created_directories) {
-      return std::unexpected("tarball creates more than 20000 directories");
+void Destination::set_path(std::string_view rel) {
+  // Empty and "." pieces name the directory they are in: they are dropped.
+  path_.clear();
+  ends_.clear();
+  std::size_t start = 0;  // where the current piece begins in path_
+  for (std::size_t i = 0; i <= rel.size(); ++i) {
+    if (i < rel.size() && rel[i] != '/') {
+      path_ += rel[i];
+    } else if (path_.size() == start || path_.compare(start, std::string::npos, ".") == 0) {
+      path_.resize(start);
+    } else {
+      ends_.push_back(path_.size());
+      path_ += '/';
+      start = path_.size();
     }
-    if (::mkdirat(parent, name_.c_str(), directory_mode) == 0) {
-      ++created_directories_;
-    } else if (errno != EEXIST) {
-      return os_failure(errno);
-    }
-    fd = ::openat(parent, name_.c_str(), directory_flags);
   }
-  if (fd < 0) {
-    // Something other than a directory stands there (a link is not followed):
-    // report it as mkdir does.
-    const int err = errno;
-    return os_failure(err == ENOTDIR || err == ELOOP ? EEXIST : err);
+  if (!path_.empty()) path_.pop_back();
+}
+
+std::string_view Destination::pieces(std::size_t from, std::size_t to) const {
+  const std::size_t start = from == 0 ? 0 : ends_[from - 1] + 1;
+  return std::string_view(path_).substr(start, ends_[to - 1] - start);
+}
+
+std::expected<UniqueFd, std::string> Destination::make_child(int parent, std::string_view name) {
+  if (created_directories_ >= max_created_directories) {
+    return std::unexpected("tarball creates more than 20000 directories");
   }
+  scratch_.assign(name);
+  if (::mkdirat(parent, scratch_.c_str(), directory_mode) == 0) {
+    ++created_directories_;
+  } else if (errno != EEXIST) {
+    return os_failure(errno);
+  }
+  const int fd = ::openat(parent, scratch_.c_str(), directory_flags);
+  if (fd < 0) return os_failure(in_the_way(errno));
   return UniqueFd(fd);
 }
 
-std::expected<int, std::string> Destination::open_directory(std::string_view rel) {
-  int current = root_.get();
-  std::size_t index = 0;  // steps taken so far
-  bool on_cached_path = true;
-  bool tried_beneath = false;
-  std::size_t pos = 0;
-  while (pos <= rel.size()) {
-    std::size_t slash = rel.find('/', pos);
-    if (slash == std::string_view::npos) slash = rel.size();
-    const std::string_view piece = rel.substr(pos, slash - pos);
-    const std::size_t piece_at = pos;
-    pos = slash + 1;
-    if (!is_step(piece)) continue;
-
-    if (on_cached_path && index < levels_.size() && levels_[index].name == piece) {
-      current = levels_[index++].fd.get();
-      continue;
-    }
-    if (on_cached_path) {
-      levels_.erase(levels_.begin() + static_cast<std::ptrdiff_t>(index), levels_.end());
-      on_cached_path = false;
-    }
-    if (index >= max_cached_levels && !tried_beneath) {
-      // Past the cached levels, reach an existing deep directory in one call;
-      // when that fails, the walk below creates what is missing and names
-      // what is in the way.
-      tried_beneath = true;
-      name_.assign(rel.substr(piece_at));
-      if (const int fd = open_beneath(current, name_.c_str()); fd >= 0) {
-        deep_.reset(fd);
-        return deep_.get();
-      }
-    }
-    auto fd = open_or_make(current, piece);
-    if (!fd) return std::unexpected(std::move(fd.error()));
-    if (index < max_cached_levels) {
-      levels_.push_back({std::string(piece), std::move(*fd)});
-      current = levels_.back().fd.get();
+// Below `base` (the destination itself when null), the deepest directory on
+// the requested path that exists, found with openat2 without passing through
+// a link: the whole path, then its parent (usually only the last piece is
+// new), then by halving. Each probe is one system call, whatever the depth.
+std::expected<Destination::Existing, std::string> Destination::deepest_beneath(const Directory* base,
+                                                                            std::size_t base_pieces) {
+  const int from = base ? base->fd.get() : root_.get();
+  const std::size_t wanted = ends_.size() - base_pieces;
+  auto probe = [&](std::size_t n) {
+    scratch_.assign(pieces(base_pieces, base_pieces + n));
+    return UniqueFd(open_beneath(from, scratch_.c_str()));
+  };
+  std::size_t found = 0;             // this many pieces are known to exist
+  std::size_t missing = wanted + 1;  // the fewest known not to
+  UniqueFd found_fd;
+  std::size_t n = wanted;
+  while (n > found && n < missing) {
+    if (UniqueFd fd = probe(n)) {
+      found = n;
+      found_fd = std::move(fd);
+    } else if (errno == ENOENT) {
+      missing = n;
     } else {
-      deep_ = std::move(*fd);
-      current = deep_.get();
+      // A link, a file or a closed door on the way: the walk names it exactly.
+      if (openat2_unavailable(errno)) has_openat2_ = false;
+      return deepest_by_walk(base, base_pieces);
     }
-    ++index;
+    n = n == wanted && missing == wanted ? wanted - 1 : found + (missing - found) / 2;
   }
-  return current;
+  const int fd = found_fd ? found_fd.get() : from;
+  return Existing{fd, std::move(found_fd), base_pieces + found};
+}
+
+// The same as deepest_beneath, one piece at a time: for kernels without
+// openat2, and to report what stands in the way.
+std::expected<Destination::Existing, std::string> Destination::deepest_by_walk(const Directory* base,
+                                                                            std::size_t base_pieces) {
+  int current = base ? base->fd.get() : root_.get();
+  UniqueFd owned;
+  std::size_t k = base_pieces;
+  for (; k < ends_.size(); ++k) {
+    scratch_.assign(pieces(k, k + 1));
+    const int fd = ::openat(current, scratch_.c_str(), directory_flags);
+    if (fd < 0) {
+      if (errno == ENOENT) break;
+      return os_failure(in_the_way(errno));
+    }
+    owned.reset(fd);
+    current = fd;
+  }
+  return Existing{current, std::move(owned), k};
+}
+
+int Destination::keep(std::string path, UniqueFd fd) {
+  Directory* slot = nullptr;
+  if (kept_.size() < max_kept_directories) {
+    slot = &kept_.emplace_back();
+  } else {
+    slot = &*std::min_element(kept_.begin(), kept_.end(),
+                              [](const Directory& a, const Directory& b) { return a.last_used < b.last_used; });
+  }
+  *slot = Directory{std::move(path), std::move(fd), ++clock_};
+  return slot->fd.get();
+}
+
+std::expected<int, std::string> Destination::open_directory(std::string_view rel) {
+  set_path(rel);
+  if (path_.empty()) return root_.get();
+
+  // Start from the kept directory that covers most of the path.
+  Directory* base = nullptr;
+  for (Directory& d : kept_) {
+    if (d.path == path_) {
+      d.last_used = ++clock_;
+      return d.fd.get();
+    }
+    const bool covers = path_.size() > d.path.size() && path_.starts_with(d.path) && path_[d.path.size()] == '/';
+    if (covers && (!base || d.path.size() > base->path.size())) base = &d;
+  }
+  std::size_t base_pieces = 0;
+  if (base) {
+    base->last_used = ++clock_;
+    base_pieces = static_cast<std::size_t>(std::lower_bound(ends_.begin(), ends_.end(), base->path.size()) -
+                                           ends_.begin()) + 1;
+  }
+
+  auto existing = has_openat2_ ? deepest_beneath(base, base_pieces) : deepest_by_walk(base, base_pieces);
+  if (!existing) return std::unexpected(std::move(existing.error()));
+  if (existing->pieces == ends_.size()) return keep(path_, std::move(existing->owned));
+
+  int parent = existing->fd;
+  // New folders go into this one; so, most likely, will the next entry's.
+  if (existing->owned) parent = keep(std::string(pieces(0, existing->pieces)), std::move(existing->owned));
+  UniqueFd current;
+  for (std::size_t k = existing->pieces; k < ends_.size(); ++k) {
+    auto child = make_child(parent, pieces(k, k + 1));
+    if (!child) return std::unexpected(std::move(child.error()));
+    current = std::move(*child);
+    parent = current.get();
+  }
+  return keep(path_, std::move(current));
 }
 
 std::expected<void, std::string> Destination::make_directory(std::string_view rel) {
@@ -174,15 +255,15 @@ std::expected<UniqueFd, std::string> Destination::create_file(std::string_view r
   auto dir = open_directory(slash == std::string_view::npos ? std::string_view{} : rel.substr(0, slash));
   if (!dir) return std::unexpected(std::move(dir.error()));
 
-  name_.assign(file_name);
-  for (int attempt = 0;; ++attempt) {
-    const int fd = ::openat(*dir, name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, file_mode);
+  scratch_.assign(file_name);
+  for (int attempt = 1;; ++attempt) {
+    const int fd = ::openat(*dir, scratch_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, file_mode);
     if (fd >= 0) return UniqueFd(fd);
-    if (errno != EEXIST || attempt > 0) return os_failure(errno);
+    if (errno != EEXIST || attempt == max_create_attempts) return os_failure(errno);
     // Replace what stands there rather than open it: a symbolic link or a hard
     // link is removed and its target left as it was. unlinkat refuses a
     // directory with EISDIR.
-    if (::unlinkat(*dir, name_.c_str(), 0) != 0 && errno != ENOENT) return os_failure(errno);
+    if (::unlinkat(*dir, scratch_.c_str(), 0) != 0 && errno != ENOENT) return os_failure(errno);
   }
 }
 

@@ -1,6 +1,6 @@
 // The destination directory of an extraction. Everything below it is reached
-// relative to a handle on it, one component at a time, without following
-// symbolic links, so that links already present there are never written through.
+// relative to a handle on it without following symbolic links, so that links
+// already present there are never written through.
 #pragma once
 
 #include <cstddef>
@@ -38,26 +38,46 @@ class Destination {
  private:
   Destination(UniqueFd root, std::size_t dest_length) : root_(std::move(root)), dest_length_(dest_length) {}
 
-  std::expected<void, std::string> check_length(std::string_view rel) const;
-  std::expected<int, std::string> open_directory(std::string_view rel);
-  std::expected<UniqueFd, std::string> open_or_make(int parent, std::string_view name);
-
-  // Directories opened so far, outermost first: levels_[i] is the directory
-  // named by the first i + 1 components of the last path walked. Consecutive
-  // archive entries mostly share their folders, so this saves reopening them.
-  struct Level {
-    std::string name;
+  // A directory below the destination, open, with its path relative to it
+  // (pieces joined by single slashes).
+  struct Directory {
+    std::string path;
     UniqueFd fd;
+    std::uint64_t last_used = 0;
   };
-  // Deeper directories are reached through one transient handle, which keeps
-  // the number of open descriptors small whatever the depth.
-  static constexpr std::size_t max_cached_levels = 32;
+  // A directory that exists, as far down the requested path as it goes.
+  struct Existing {
+    int fd;              // borrowed: the base's, or owned by `owned`
+    UniqueFd owned;
+    std::size_t pieces;  // pieces of the requested path it covers
+  };
+
+  std::expected<void, std::string> check_length(std::string_view rel) const;
+  // Sets path_ and ends_ to the pieces of `rel` that name directories.
+  void set_path(std::string_view rel);
+  // Pieces [from, to) of path_, with the slashes between them.
+  std::string_view pieces(std::size_t from, std::size_t to) const;
+  std::expected<int, std::string> open_directory(std::string_view rel);
+  std::expected<Existing, std::string> deepest_beneath(const Directory* base, std::size_t base_pieces);
+  std::expected<Existing, std::string> deepest_by_walk(const Directory* base, std::size_t base_pieces);
+  std::expected<UniqueFd, std::string> make_child(int parent, std::string_view name);
+  int keep(std::string path, UniqueFd fd);
 
   UniqueFd root_;
   std::size_t dest_length_;  // bytes of `dest` and the separator joined after it
-  std::vector<Level> levels_;
-  UniqueFd deep_;
-  std::string name_;  // NUL-terminated copy of the path piece being opened
+
+  // Directories reached for earlier entries. Consecutive entries mostly share
+  // their folders, and the deepest existing ancestor of a newly created
+  // folder is where its siblings will be created next: keeping a few such
+  // handles makes each entry's work independent of its depth.
+  static constexpr std::size_t max_kept_directories = 8;
+  std::vector<Directory> kept_;
+  std::uint64_t clock_ = 0;
+
+  std::string path_;               // the path being resolved, pieces joined by single slashes
+  std::vector<std::size_t> ends_;  // where each of its pieces ends
+  std::string scratch_;            // NUL-terminated path handed to the system
+  bool has_openat2_ = true;               // cleared when the kernel lacks it
   std::uint64_t created_directories_ = 0;
 };
 

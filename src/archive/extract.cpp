@@ -30,13 +30,10 @@ std::unexpected<PackageError> path_error(PackageError::Kind kind, const std::str
 }
 
 bool has_dot_dot_piece(std::string_view path) {
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t slash = path.find('/', pos);
-    if (path.substr(pos, slash == std::string_view::npos ? std::string_view::npos : slash - pos) == "..") return true;
-    if (slash == std::string_view::npos) return false;
-    pos = slash + 1;
+  for (std::size_t at = path.find(".."); at != std::string_view::npos; at = path.find("..", at + 1)) {
+    if ((at == 0 || path[at - 1] == '/') && (at + 2 == path.size() || path[at + 2] == '/')) return true;
   }
+  return false;
 }
 
 std::expected<void, std::string> write_all(int fd, std::span<const unsigned char> bytes) {

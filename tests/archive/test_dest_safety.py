@@ -125,8 +125,10 @@ class TestPlantedLinks:
         ("symlink-to-dir", "lib", [entry("package/lib/deeper/", type="5")]),
         ("dangling-symlink", "lib", [entry("package/lib/x.js", b"e")]),
         ("symlink-to-file", "lib", [entry("package/lib/x.js", b"e")]),
-        # Deep below dest, past the folders kept open between entries.
+        # Deep below dest, and in the middle of a path whose foot is new.
         ("symlink-to-dir", "d/" * 40 + "lnk", [named("package/" + "d/" * 40 + "lnk/secret", b"e")]),
+        ("symlink-to-dir", "d/" * 40 + "lnk", [named("package/" + "d/" * 40 + "lnk/new/deeper/x", b"e")]),
+        ("hard-link", "d/" * 100 + "f", [named("package/" + "d/" * 100 + "f/new/x", b"e")]),
     ])
     def test_a_link_where_a_directory_is_needed_fails(self, sandbox, kind, planted_at, parts):
         dest = sandbox / "work" / "dest"

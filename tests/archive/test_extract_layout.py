@@ -7,7 +7,7 @@ import stat
 import pytest
 
 from archive_builders import (
-    MiB, entry, extract, failure, gz, header, long_name, os_text, pad, pax, pax_record, tar, tree,
+    MiB, entry, extract, failure, gz, header, long_name, named, os_text, pad, pax, pax_record, tar, tree,
 )
 
 
@@ -110,6 +110,29 @@ def test_many_files_across_many_folders(tmp_path):
     assert extract(gz(tar(*parts)), tmp_path) == list(files)
     on_disk = {k: v for k, v in tree(tmp_path).items() if v is not None}
     assert on_disk == files
+
+
+DEPTH = 200
+
+
+@pytest.mark.parametrize("chains, existing", [
+    (["a/"], 0),           # a fresh chain, a new folder at its foot for every entry
+    (["a/", "b/"], 0),     # two chains taking turns
+    (["a/"], DEPTH - 50),  # most of the chain already there
+])
+def test_deep_folders_are_found_and_created(tmp_path, chains, existing):
+    if existing:
+        os.makedirs(tmp_path / ("a/" * existing))
+    rels = [f"{chains[i % len(chains)] * DEPTH}{i}/f" for i in range(10)]
+    # Files higher up the chain, after deeper ones, and directory entries.
+    rels += ["a/g1", "a/" * 120 + "g120", "a/" * DEPTH + "3/g", "a/a/g2", "a/ab/g3"]
+    parts = [named("package/" + rel, rel[-8:].encode()) for rel in rels]
+    parts.insert(5, named("package/" + "a/" * 90 + "dir/", type="5"))
+    assert extract(gz(tar(*parts)), tmp_path) == rels
+    on_disk = {os.path.relpath(os.path.join(d, f), tmp_path): open(os.path.join(d, f), "rb").read()
+               for d, _, files in os.walk(tmp_path) for f in files}
+    assert on_disk == {rel: rel[-8:].encode() for rel in rels}
+    assert os.path.isdir(tmp_path / ("a/" * 90 + "dir"))
 
 
 def test_permission_bits_and_times_do_not_come_from_the_archive(tmp_path):
