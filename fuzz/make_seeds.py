@@ -180,8 +180,15 @@ def python_archives():
     yield "dot_names", tar_bytes(gnu, [(f("package/./x"), b"1"), (f("package/..x"), b"2"), (f("package/...x"), b"3")])
     yield "empty_files", tar_bytes(ustar, [(f("package/e%d" % i), b"") for i in range(4)])
     yield "empty_archive", tar_bytes(ustar, [])
-    # More than the cached folder levels of the destination.
+    # Deep folders: a chain grown at its foot, a second chain taking turns with
+    # it, a shallower file and a directory entry after deeper ones, a sibling
+    # whose name extends a folder's, and a file where a folder is needed.
+    chain = "package/" + "d/" * 60
     yield "deep_path", tar_bytes(gnu, [(f("package/" + "d/" * 40 + "f"), b"deep")])
+    yield "deep_chains", tar_bytes(gnu, [
+        (f(chain + "0/f"), b"0"), (f("package/" + "e/" * 60 + "1/f"), b"1"), (f(chain + "2/f"), b"2"),
+        (d(chain + "x/"), None), (f("package/d/d/g"), b"g"), (f("package/d/db/g"), b"s"), (f(chain + "0/f"), b"3")])
+    yield "deep_in_the_way", tar_bytes(gnu, [(f(chain + "f"), b"file"), (f(chain + "f/g/h"), b"under a file")])
     # Larger than the reader's buffer, yet small compressed: only in corpus/tgz.
     yield "large_file", tar_bytes(ustar, [(f("package/zeros.bin"), b"\0" * 600_000),
                                           (f("package/after.txt"), b"after a large file")])

@@ -45,7 +45,7 @@ options_for() {
     tar_fuzz) echo "corpus=tar max_len=16384 dict=tar.dict" ;;
     # Every run writes files, so memory and disk stay bounded by the input
     # size; the RSS limit catches a reader that buffers what it should stream.
-    extract_fuzz) echo "corpus=tgz max_len=16384 rss=512" ;;
+    extract_fuzz) echo "corpus=tgz max_len=16384 rss=512 dict=tar.dict" ;;
     *) echo "unknown fuzz target $1" >&2; return 1 ;;
   esac
 }
