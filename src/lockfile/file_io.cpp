@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/os_error.hpp"
@@ -125,78 +126,147 @@ std::string temp_name(std::string_view base) {
   return name;
 }
 
-// Removes the temporary file unless the rename has consumed it.
+// What a replacement came to: done, or better written in place.
+enum class Replacement { Done, InPlace };
+
+// The new content's file until it takes the target's name. Where the file
+// system allows it, the file has no name at all until just before the rename
+// (O_TMPFILE), so that a writer killed before then leaves nothing behind;
+// otherwise it has a hidden name beside the target from the start. A file
+// that never reaches the target's name is removed.
 class TempFile {
  public:
-  TempFile(int dir, std::string name, UniqueFd fd) : dir_(dir), name_(std::move(name)), fd_(std::move(fd)) {}
+  enum class Kind { Unnamed, Named };
+
+  // The temporary file in `dir`, with permission bits `mode` less the umask;
+  // nullopt when the directory takes no new file (no write permission, a
+  // read-only file system), or the file system no unnamed one.
+  static Outcome<std::optional<TempFile>> create(int dir, const std::string& base, Kind kind, mode_t mode) {
+    if (kind == Kind::Unnamed) {
+      UniqueFd fd(openat_retrying(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+      if (fd) return TempFile(dir, {}, std::move(fd));
+      if (is_refusal(errno) || unnamed_unsupported(errno)) return std::nullopt;
+      return os_failure(errno);
+    }
+    for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
+      std::string name = temp_name(base);
+      UniqueFd fd(openat_retrying(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+      if (fd) return TempFile(dir, std::move(name), std::move(fd));
+      if (errno == EEXIST) continue;
+      if (is_refusal(errno)) return std::nullopt;
+      return os_failure(errno);
+    }
+    return os_failure(EEXIST);
+  }
+
+  TempFile(TempFile&&) = default;
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   ~TempFile() {
     fd_.reset();
-    if (!renamed_) ::unlinkat(dir_, name_.c_str(), 0);
+    if (!name_.empty() && !renamed_) ::unlinkat(dir_, name_.c_str(), 0);
   }
+
   int fd() const { return fd_.get(); }
-  const std::string& name() const { return name_; }
-  void mark_renamed() { renamed_ = true; }
+
+  // Gives the file a name (if it has none yet) and renames it over `base`.
+  // Replacement::InPlace: the directory refuses the rename, or an unnamed
+  // file cannot be given a name here; nothing was changed.
+  Outcome<Replacement> rename_over(const std::string& base) {
+    if (name_.empty()) {
+      if (auto named = give_name(base); !named) return std::unexpected(named.error());
+      if (name_.empty()) return Replacement::InPlace;
+    }
+    if (::renameat(dir_, name_.c_str(), dir_, base.c_str()) != 0) {
+      if (is_refusal(errno)) return Replacement::InPlace;
+      return os_failure(errno);
+    }
+    renamed_ = true;
+    return Replacement::Done;
+  }
 
  private:
+  TempFile(int dir, std::string name, UniqueFd fd) : dir_(dir), name_(std::move(name)), fd_(std::move(fd)) {}
+
+  static bool is_refusal(int err) { return err == EACCES || err == EPERM || err == EROFS; }
+  // File systems and kernels without O_TMPFILE answer with one of these.
+  static bool unnamed_unsupported(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
+
+  // Links the unnamed file under a fresh hidden name: through the descriptor
+  // itself where the caller may (AT_EMPTY_PATH), else through /proc. Leaves
+  // name_ empty when neither is possible.
+  Outcome<void> give_name(const std::string& base) {
+    const std::string by_proc = "/proc/self/fd/" + std::to_string(fd_.get());
+    for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
+      std::string name = temp_name(base);
+      int err = 0;
+      if (::linkat(fd_.get(), "", dir_, name.c_str(), AT_EMPTY_PATH) != 0) {
+        err = errno;
+        if (err == ENOENT || err == EPERM) {
+          err = ::linkat(AT_FDCWD, by_proc.c_str(), dir_, name.c_str(), AT_SYMLINK_FOLLOW) != 0 ? errno : 0;
+        }
+      }
+      if (err == 0) {
+        name_ = std::move(name);
+        return {};
+      }
+      if (err == EEXIST) continue;
+      if (err == ENOENT || is_refusal(err)) return {};
+      return os_failure(err);
+    }
+    return os_failure(EEXIST);
+  }
+
   int dir_;
-  std::string name_;
+  std::string name_;  // empty while the file has none
   UniqueFd fd_;
   bool renamed_ = false;
 };
 
-// Gives the new file the owner and permission bits of the one it replaces.
-// Ownership is kept where the system allows it; the bits are set after the
-// owner, because changing the owner clears set-user-ID and set-group-ID.
-Outcome<void> copy_attributes(int fd, const struct stat& old) {
+// Gives the new file the owner and group of the one it replaces; false when
+// the caller may not (only root may give a file away, and a group only to a
+// member of it).
+bool take_owner(int fd, const struct stat& old) {
   struct stat now{};
-  if (::fstat(fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
-    // Only root may give a file away; a member of the group may still keep it.
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-  }
-  if (::fchmod(fd, old.st_mode & 07777) != 0) return os_failure(errno);
-  return {};
+  if (::fstat(fd, &now) != 0) return false;
+  if (now.st_uid == old.st_uid && now.st_gid == old.st_gid) return true;
+  return ::fchown(fd, old.st_uid, old.st_gid) == 0;
 }
 
-enum class Replacement { Done, NotAllowed };
-
 // Writes `content` to a new temporary file in `dir`, makes it durable and
-// renames it over `base`. NotAllowed: the directory refuses the new file or
-// the rename (no write permission, a sticky directory), nothing was changed.
+// renames it over `base`, keeping the old file's owner, group and permission
+// bits. Replacement::InPlace: the directory refuses the new file or the
+// rename, or the new file could not have the old one's owner and group;
+// nothing was changed.
 Outcome<Replacement> replace_through_temp(int dir, const std::string& base, const struct stat* old,
                                           std::string_view content) {
-  UniqueFd fd;
-  std::string name;
-  for (int attempt = 0; attempt < temp_name_attempts && !fd; ++attempt) {
-    name = temp_name(base);
+  for (const TempFile::Kind kind : {TempFile::Kind::Unnamed, TempFile::Kind::Named}) {
     // A new file is created 0666 less the umask, as an in-place write would;
     // a replacement starts private and takes the old bits before the rename.
-    fd.reset(openat_retrying(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, old ? 0600 : 0666));
-    if (fd) break;
-    if (errno == EEXIST) continue;
-    if (errno == EACCES || errno == EPERM || errno == EROFS) return Replacement::NotAllowed;
-    return os_failure(errno);
+    auto created = TempFile::create(dir, base, kind, old ? 0600 : 0666);
+    if (!created) return std::unexpected(created.error());
+    if (!*created) {
+      if (kind == TempFile::Kind::Unnamed) continue;
+      return Replacement::InPlace;
+    }
+    TempFile& temp = **created;
+    if (old && !take_owner(temp.fd(), *old)) return Replacement::InPlace;
+    if (auto written = write_all(temp.fd(), content); !written) return std::unexpected(written.error());
+    if (old && ::fchmod(temp.fd(), old->st_mode & 0777) != 0) return os_failure(errno);
+    if (::fsync(temp.fd()) != 0) return os_failure(errno);
+    auto renamed = temp.rename_over(base);
+    if (!renamed) return std::unexpected(renamed.error());
+    if (*renamed == Replacement::InPlace) {
+      if (kind == TempFile::Kind::Unnamed) continue;
+      return Replacement::InPlace;
+    }
+    // Make the rename itself durable; the content already is, and a directory
+    // that cannot be synced does not make the write fail.
+    UniqueFd dir_for_sync(openat_retrying(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir_for_sync) (void)::fsync(dir_for_sync.get());
+    return Replacement::Done;
   }
-  if (!fd) return os_failure(EEXIST);
-
-  TempFile temp(dir, std::move(name), std::move(fd));
-  if (auto written = write_all(temp.fd(), content); !written) return std::unexpected(written.error());
-  if (old) {
-    if (auto copied = copy_attributes(temp.fd(), *old); !copied) return std::unexpected(copied.error());
-  }
-  if (::fsync(temp.fd()) != 0) return os_failure(errno);
-  if (::renameat(dir, temp.name().c_str(), dir, base.c_str()) != 0) {
-    if (errno == EACCES || errno == EPERM) return Replacement::NotAllowed;
-    return os_failure(errno);
-  }
-  temp.mark_renamed();
-
-  // Make the rename itself durable; the content already is, and a directory
-  // that cannot be synced does not make the write fail.
-  UniqueFd dir_for_sync(openat_retrying(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir_for_sync) (void)::fsync(dir_for_sync.get());
-  return Replacement::Done;
+  return Replacement::InPlace;
 }
 
 }  // namespace
@@ -252,6 +322,18 @@ Outcome<void> replace_file(std::string_view path_view, std::string_view content)
 
   auto target = follow_final_links(path);
   if (!target) return std::unexpected(target.error());
+  if (*target != path) {
+    // A link is replaced at the file it names only when its text leads to the
+    // same file as the link itself does: /dev/stdout on a pipe, or a
+    // descriptor of a deleted file under /proc, reads as a path but names
+    // no file there, and is written in place.
+    struct stat via_link{}, at_target{};
+    if (::stat(path.c_str(), &via_link) == 0 &&
+        (::stat(target->c_str(), &at_target) != 0 || via_link.st_dev != at_target.st_dev ||
+         via_link.st_ino != at_target.st_ino)) {
+      return write_in_place(path, content);
+    }
+  }
   const auto slash = target->rfind('/');
   const std::string dir_path =
       slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : target->substr(0, slash);
@@ -277,12 +359,15 @@ Outcome<void> replace_file(std::string_view path_view, std::string_view content)
     // the open's own error rather than replacing it.
     UniqueFd probe(openat_retrying(dir.get(), base.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
     if (!probe) return os_failure(errno);
+    // A new file would leave the other names of a hard-linked file with the
+    // old content, and must never be given set-user-ID, set-group-ID or
+    // sticky bits: such files are written in place.
+    if (old.st_nlink > 1 || (old.st_mode & (S_ISUID | S_ISGID | S_ISVTX)) != 0) return write_in_place(path, content);
   }
 
   auto replaced = replace_through_temp(dir.get(), base, exists ? &old : nullptr, content);
   if (!replaced) return std::unexpected(std::move(replaced.error()));
-  // The directory takes no new file, but the file itself may be writable.
-  if (*replaced == Replacement::NotAllowed) return write_in_place(path, content);
+  if (*replaced == Replacement::InPlace) return write_in_place(path, content);
   return {};
 }
 

@@ -30,14 +30,18 @@ class FileBytes {
 Outcome<FileBytes> read_file(std::string_view path);
 
 // Makes `content` the content of the file at `path`, creating it (0666 less
-// the umask) if needed. The new content goes to a fresh temporary file in the
-// same directory, reaches stable storage and is then renamed over the file, so
-// the file holds either its old or its new content at every moment, also after
-// a failure or a crash. Visible effects are those of writing in place: an
-// existing file keeps its permission bits, a symbolic link keeps pointing to
-// the file it names, and failures carry the messages an in-place write gives.
-// Where the directory allows no new file but the file is writable, and for
-// targets that are not regular files (devices, pipes), it writes in place.
+// the umask) if needed. The new content goes to a temporary file in the same
+// directory (unnamed until just before the rename where the file system
+// allows it), reaches stable storage and is then renamed over the file, so the
+// file holds either its old or its new content at every moment, also after a
+// failure or a crash. Visible effects are those of writing in place: an
+// existing file keeps its owner, group and permission bits, a symbolic link
+// keeps pointing to the file it names, and failures carry the messages an
+// in-place write gives. Where a replacement cannot keep what an in-place
+// write keeps, the file is written in place: targets that are not regular
+// files (devices, pipes, descriptors under /proc), hard-linked files, files
+// with set-user-ID, set-group-ID or sticky bits, files whose owner and group
+// a new file could not be given, and directories that take no new file.
 Outcome<void> replace_file(std::string_view path, std::string_view content);
 
 }  // namespace morvane::lockfile

@@ -105,16 +105,20 @@ def start_writer(path, a, b):
 def test_writer_killed_at_random_moments_leaves_a_complete_document(two_documents):
     path, a, b, expected = two_documents
     rng = random.Random(20240607)
-    for _ in range(12):
+    for _ in range(40):
         writer = start_writer(path, a, b)
-        time.sleep(rng.uniform(0.0, 0.15))
+        time.sleep(rng.uniform(0.0, 0.1))
         writer.send_signal(signal.SIGKILL)
         writer.wait()
         writer.stdout.close()
         assert morvane_core.read_lockfile(str(path)) in expected
-    # A killed writer may leave its hidden temporary file; never anything else.
+    # The new content has a name only between the link that names it and the
+    # rename, a few microseconds of each write: a kill seldom leaves one
+    # behind, and nothing else ever. (Named from the start, about a third of
+    # the kills left one.)
     leftovers = [n for n in os.listdir(path.parent) if n != "skills.lock"]
     assert all(n.startswith(".skills.lock.") and n.endswith(".tmp") for n in leftovers)
+    assert len(leftovers) <= 2, leftovers
 
 
 def test_reads_during_writes_see_complete_documents(two_documents):

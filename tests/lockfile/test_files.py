@@ -436,3 +436,61 @@ class TestPermissions:
         assert (st.st_ino, st.st_uid) == (inode, 0)
         assert open(path, "rb").read() == STORED
         assert listing(shared_dir) == ["shared.lock"]
+
+
+class TestWhatAReplacementWouldChange:
+    """Where a new file could not keep what writing in place keeps, the file is
+    written in place."""
+
+    def test_other_hard_links_see_the_new_content(self, tmp_path):
+        path = tmp_path / "a.lock"
+        path.write_bytes(b"old")
+        os.link(path, tmp_path / "b.lock")
+        inode = path.stat().st_ino
+        morvane_core.write_lockfile(str(path), DOC)
+        assert (tmp_path / "b.lock").read_bytes() == path.read_bytes() == STORED
+        assert path.stat().st_ino == inode
+        assert listing(tmp_path) == ["a.lock", "b.lock"]
+
+    @pytest.mark.skipif(os.geteuid() != 0, reason="needs files owned by another user")
+    @pytest.mark.parametrize("mode, owner, writer", [
+        (0o666, (0, 0), NOBODY),           # a new file could not be given to root
+        (0o6777, (0, 0), NOBODY),          # nor could it carry set-user-ID under another owner
+        (0o6755, (4321, 8765), 0),         # set-user-ID and set-group-ID bits
+        (0o1644, (4321, 8765), 0),         # the sticky bit
+    ])
+    def test_owner_group_and_special_bits(self, shared_dir, mode, owner, writer):
+        os.chmod(shared_dir, 0o777)
+        path = os.path.join(shared_dir, "x.lock")
+        with open(path, "wb") as f:
+            f.write(b"old")
+        os.chown(path, *owner)
+        os.chmod(path, mode)
+        inode = os.stat(path).st_ino
+        write = lambda: morvane_core.write_lockfile(path, DOC)  # noqa: E731
+        run_unprivileged(write) if writer == NOBODY else write()
+        st = os.stat(path)
+        assert (st.st_ino, st.st_uid, st.st_gid) == (inode, *owner)
+        # Writing clears set-user-ID and set-group-ID for a writer without the
+        # right to keep them, as the system does for any write in place.
+        assert stat.S_IMODE(st.st_mode) == (mode if writer == 0 else mode & 0o1777)
+        assert open(path, "rb").read() == STORED
+        assert listing(shared_dir) == ["x.lock"]
+
+    def test_dev_stdout_on_a_pipe_receives_the_document(self, tmp_path):
+        code = "import sys, morvane_core; morvane_core.write_lockfile('/dev/stdout', sys.argv[1])"
+        run = subprocess.run([sys.executable, "-c", code, DOC], capture_output=True, cwd=tmp_path, timeout=60)
+        assert run.returncode == 0, run.stderr
+        assert run.stdout == STORED
+        assert listing(tmp_path) == []
+
+    def test_descriptor_of_a_deleted_file(self, tmp_path):
+        fd = os.open(tmp_path / "log.txt", os.O_RDWR | os.O_CREAT, 0o644)
+        try:
+            os.unlink(tmp_path / "log.txt")
+            morvane_core.write_lockfile(f"/proc/self/fd/{fd}", DOC)
+            os.lseek(fd, 0, os.SEEK_SET)
+            assert os.read(fd, 1000) == STORED
+        finally:
+            os.close(fd)
+        assert listing(tmp_path) == []
