@@ -149,7 +149,7 @@ PyObject* violation_new(PyTypeObject* cls, PyObject*, PyObject*) {
 
 void violation_dealloc(PyObject* self) { deallocate(self, &ViolationObject::violation); }
 
-PyObject* get_skill_name(PyObject* self, void*) { return to_python(std::string_view(violation_of(self).skill_name)); }
+PyObject* get_skill_name(PyObject* self, void*) { return to_python(std::string_view(*violation_of(self).skill_name)); }
 PyObject* get_violation_type(PyObject* self, void*) {
   return to_python(std::string_view(violation_of(self).violation_type));
 }

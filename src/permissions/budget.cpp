@@ -81,8 +81,10 @@ std::vector<Violation> collect_permission_violations(const Permissions& budget,
                                                      const Permissions& skill,
                                                      std::string_view skill_name) {
   std::vector<Violation> out;
+  std::shared_ptr<const std::string> name;
   walk(budget, skill, [&](Kind kind, std::string_view requested) {
-    out.push_back(Violation{std::string(skill_name), std::string(type_name(kind)), std::string(requested)});
+    if (!name) name = std::make_shared<const std::string>(skill_name);
+    out.push_back(Violation{name, std::string(type_name(kind)), std::string(requested)});
     return true;
   });
   return out;

@@ -2,6 +2,7 @@
 // project's budget allows, kind by kind, in a fixed order.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +13,9 @@
 namespace morvane::permissions {
 
 struct Violation {
-  std::string skill_name;
+  // One copy of the name, shared by all the violations of one call: a long
+  // name is not multiplied by the number of violations.
+  std::shared_ptr<const std::string> skill_name;
   std::string violation_type;  // "subprocess", "network.outbound", "filesystem.read", "filesystem.write"
   std::string requested;       // "true" for subprocess, else the skill's entry as written
 };
