@@ -2,6 +2,9 @@
 
 import errno
 import os
+import shutil
+import subprocess
+import sys
 
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
@@ -182,6 +185,62 @@ class TestReusedDest:
         finally:
             os.chmod(tmp_path / "d", 0o755)
         assert (tmp_path / "d" / "f").read_bytes() == b"1"
+
+
+# Stands in for another process that re-creates a path as soon as it is
+# removed: after each removal of a file named "contested", the first
+# RECREATE removals are undone at once.
+RECREATOR = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+int unlinkat(int dir, const char* path, int flags) {
+  static int (*real)(int, const char*, int);
+  static int recreated;
+  if (!real) real = (int (*)(int, const char*, int))dlsym(RTLD_NEXT, "unlinkat");
+  int result = real(dir, path, flags);
+  if (strcmp(path, "contested") == 0 && recreated < atoi(getenv("RECREATE"))) {
+    ++recreated;
+    close(openat(dir, path, O_WRONLY | O_CREAT, 0644));
+  }
+  return result;
+}
+"""
+
+EXTRACT_CONTESTED = r"""
+import sys
+sys.path.insert(0, sys.argv[1])
+from archive_builders import entry, extract, gz, tar
+data = gz(tar(entry("package/contested", b"new")))
+try:
+    print(extract(data, sys.argv[2]))
+except OSError as e:
+    print(e.args[0])
+"""
+
+
+@pytest.mark.skipif(shutil.which("cc") is None, reason="needs a C compiler to build the stand-in")
+@pytest.mark.parametrize("recreate, outcome", [
+    (2, "['contested']"),                   # the fourth attempt gets through
+    (10**6, "IO error: " + os_text(errno.EEXIST)),  # never: the last error, after a few attempts
+])
+def test_a_path_re_created_by_someone_else_is_retried_a_few_times(tmp_path, recreate, outcome):
+    shim = tmp_path / "recreator.so"
+    (tmp_path / "recreator.c").write_text(RECREATOR)
+    subprocess.run(["cc", "-shared", "-fPIC", "-o", shim, tmp_path / "recreator.c", "-ldl"], check=True)
+    dest = tmp_path / "dest"
+    dest.mkdir()
+    (dest / "contested").write_bytes(b"old")
+    # A preloaded sanitizer runtime must stay first.
+    preload = " ".join(filter(None, [os.environ.get("LD_PRELOAD"), str(shim)]))
+    env = dict(os.environ, LD_PRELOAD=preload, RECREATE=str(recreate))
+    run = subprocess.run([sys.executable, "-c", EXTRACT_CONTESTED, os.path.dirname(__file__), str(dest)],
+                         env=env, capture_output=True, text=True, timeout=60)
+    assert run.stdout.strip() == outcome, run.stderr
+    assert (dest / "contested").read_bytes() == (b"new" if recreate == 2 else b"")
 
 
 SEED_ARCHIVE = tar(
