@@ -37,6 +37,13 @@ def test_every_imported_python_symbol_is_in_the_3_9_stable_abi():
     assert sorted(imported - allowed) == []
 
 
+def test_no_thread_can_be_started():
+    imported = dynamic_symbols("--undefined-only")
+    starters = {"pthread_create", "thrd_create", "clone", "clone3", "fork", "vfork"}
+    assert sorted(imported & starters) == []
+    assert [s for s in imported if s.startswith("_ZNSt6thread")] == []  # std::thread
+
+
 SMOKE = r"""
 import sys
 sys.path.insert(0, sys.argv[1])
