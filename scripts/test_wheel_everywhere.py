@@ -66,7 +66,8 @@ def test_in_fresh_venv(exe, wheel, dist, pytest_args):
     python = str(venv / "bin" / "python")
     run([python, "-m", "pip", "install", "-q", "--no-index", "--only-binary", ":all:", str(wheel)])
     run([python, "-m", "pip", "install", "-q", "--only-binary", ":all:", f"{wheel}[test]"])
-    env = dict(os.environ, MORVANE_DIST=str(dist))
+    # As in an activated environment: the test extras' tools (cmake, ninja, mypy) come first.
+    env = dict(os.environ, MORVANE_DIST=str(dist), PATH=f"{venv / 'bin'}{os.pathsep}{os.environ.get('PATH', '')}")
     env.pop("PYTHONPATH", None)
     cmd = [python, "-m", "pytest", "-q", "-rs", "-p", "no:cacheprovider", *pytest_args]
     print("+", " ".join(cmd), flush=True)
