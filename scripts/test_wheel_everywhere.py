@@ -69,7 +69,7 @@ def test_in_fresh_venv(exe, wheel, dist, pytest_args):
     # As in an activated environment: the test extras' tools (cmake, ninja, mypy) come first.
     env = dict(os.environ, MORVANE_DIST=str(dist), PATH=f"{venv / 'bin'}{os.pathsep}{os.environ.get('PATH', '')}")
     env.pop("PYTHONPATH", None)
-    cmd = [python, "-m", "pytest", "-q", "-rs", "-p", "no:cacheprovider", *pytest_args]
+    cmd = [python, "-m", "pytest", "-q", "-rsx", "-p", "no:cacheprovider", *pytest_args]
     print("+", " ".join(cmd), flush=True)
     proc = subprocess.Popen(cmd, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     last = ""
@@ -97,7 +97,7 @@ def main():
     print("testing", wheels[0].name, "under CPython", ", ".join(v for _, v in found.values()), flush=True)
 
     rows = []
-    for (major, minor), (exe, full) in found.items():
+    for exe, full in found.values():
         print(f"\n=== CPython {full} ({exe})", flush=True)
         start = time.monotonic()
         try:
@@ -106,13 +106,13 @@ def main():
             status, closing = 1, f"setup failed: {' '.join(map(str, e.cmd))}"
         rows.append((full, exe, status, closing, time.monotonic() - start))
 
-    print("\n| CPython | interpreter | result | passed | skipped | failed | minutes |")
-    print("|---|---|---|---:|---:|---:|---:|")
+    print("\n| CPython | interpreter | result | passed | skipped | expected failures | failed | minutes |")
+    print("|---|---|---|---:|---:|---:|---:|---:|")
     for full, exe, status, closing, seconds in rows:
         failed = count(closing, "failed") + count(closing, "errors?")
         result = "pass" if status == 0 else "FAIL"
-        print(f"| {full} | {exe} | {result} | {count(closing, 'passed')} | {count(closing, 'skipped')} | {failed}"
-              f" | {seconds / 60:.1f} |")
+        counts = " | ".join(str(count(closing, word)) for word in ("passed", "skipped", "xfailed"))
+        print(f"| {full} | {exe} | {result} | {counts} | {failed} | {seconds / 60:.1f} |")
     bad = [full for full, _, status, _, _ in rows if status != 0]
     if bad:
         sys.exit(f"failed under CPython {', '.join(bad)}")
