@@ -15,24 +15,29 @@ LIBRARY = pathlib.Path(morvane_core.__file__)
 ABI_LIST = pathlib.Path(__file__).with_name("stable_abi_3_9.txt")
 
 
-def dynamic_symbols(*flags):
-    if shutil.which("nm") is None:
-        pytest.skip("nm is not installed")
-    out = subprocess.run(["nm", "-D", *flags, str(LIBRARY)], check=True, capture_output=True, text=True).stdout
-    return {line.split()[-1].split("@")[0] for line in out.splitlines() if line.strip()}
+@pytest.fixture(params=["installed", "wheel"])
+def library(request):
+    """The module under test, and the one inside the release wheel."""
+    if request.param == "wheel":
+        return request.getfixturevalue("release").library
+    return LIBRARY
+
+
+def names(symbols):
+    return {s.split("@")[0] for s in symbols}
 
 
 def test_library_file_is_the_stable_abi_build():
     assert LIBRARY.name == "morvane_core.abi3.so"
 
 
-def test_only_the_init_function_is_exported():
-    assert dynamic_symbols("--defined-only") == {"PyInit_morvane_core"}
+def test_only_the_init_function_is_exported(library, dynamic_symbols):
+    assert names(dynamic_symbols(library, "--defined-only")) == {"PyInit_morvane_core"}
 
 
-def test_every_imported_python_symbol_is_in_the_3_9_stable_abi():
+def test_every_imported_python_symbol_is_in_the_3_9_stable_abi(library, dynamic_symbols):
     allowed = {line for line in ABI_LIST.read_text().splitlines() if line and not line.startswith("#")}
-    imported = {s for s in dynamic_symbols("--undefined-only") if s.startswith(("Py", "_Py"))}
+    imported = {s for s in names(dynamic_symbols(library, "--undefined-only")) if s.startswith(("Py", "_Py"))}
     assert imported, "the library should import the interpreter's API"
     assert sorted(imported - allowed) == []
 

@@ -53,6 +53,11 @@ def test_classes_are_builtins_named():
     for cls in (m.Permissions, m.PermissionViolation):
         assert cls.__module__ == "builtins"
         assert cls.__qualname__ == cls.__name__
+
+
+@pytest.mark.xfail(sys.version_info < (3, 10), strict=True,
+                   reason="CPython 3.9's PyType_FromSpec drops the signature line from a class's doc")
+def test_permissions_carries_its_signature():
     assert m.Permissions.__text_signature__ == "(network_outbound=None, fs_read=None, fs_write=None, subprocess=None)"
     assert str(inspect.signature(m.Permissions)) == "(network_outbound=None, fs_read=None, fs_write=None, subprocess=None)"
 

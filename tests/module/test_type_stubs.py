@@ -9,6 +9,8 @@ import pytest
 pytest.importorskip("mypy")
 
 GOOD = """
+from __future__ import annotations
+
 import morvane_core as m
 
 budget = m.Permissions(network_outbound=["*.example.org"], subprocess=False)

@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Installs the one release wheel into a fresh virtual environment of every
+CPython 3.9 and later on this machine and runs the whole test suite in each.
+
+    scripts/test_wheel_everywhere.py [DIST] [PYTEST ARGS...]
+
+DIST is the folder scripts/build_release.sh wrote (default dist/). The wheel is
+installed as a user would, from the file alone: pip install --no-index
+--only-binary :all:; then the test extras come from the package index. Nothing
+is built for any interpreter. The suite runs from this checkout with
+MORVANE_DIST set, so the artifact tests run too and check that the module
+under test is the wheel's library.
+
+Interpreters: the default python3 first, then /usr/bin/python3.N and pyenv's
+versions; one per minor version. Prints the versions found and a table of the
+results; exits non-zero if any version fails, or if none is found.
+"""
+
+import glob
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+WORK = ROOT / "build" / "wheel-venvs"
+PROBE = "import sys, platform; print(platform.python_implementation(), *sys.version_info[:3])"
+
+
+def interpreters():
+    """{(3, N): (executable, full version)} for every CPython 3.9+ found."""
+    pyenv = os.environ.get("PYENV_ROOT") or os.path.expanduser("~/.pyenv")
+    candidates = [shutil.which("python3")]
+    candidates += sorted(glob.glob("/usr/bin/python3.[0-9]*"))
+    candidates += sorted(glob.glob(os.path.join(pyenv, "versions", "3.*", "bin", "python3")))
+    found = {}
+    for exe in filter(None, candidates):
+        if exe.endswith("-config") or not os.access(exe, os.X_OK):
+            continue
+        try:
+            probe = subprocess.run([exe, "-c", PROBE], capture_output=True, text=True, timeout=30)
+        except (OSError, subprocess.TimeoutExpired):
+            continue
+        parts = probe.stdout.split()
+        if probe.returncode != 0 or len(parts) != 4 or parts[0] != "CPython":
+            continue
+        minor = (int(parts[1]), int(parts[2]))
+        if minor >= (3, 9):
+            found.setdefault(minor, (exe, ".".join(parts[1:])))
+    return dict(sorted(found.items()))
+
+
+def run(cmd, **kwargs):
+    print("+", " ".join(map(str, cmd)), flush=True)
+    subprocess.run(cmd, check=True, **kwargs)
+
+
+def test_in_fresh_venv(exe, wheel, dist, pytest_args):
+    """Runs the suite under `exe`; returns (pytest's exit status, its closing line)."""
+    venv = WORK / pathlib.Path(exe).resolve().name
+    shutil.rmtree(venv, ignore_errors=True)
+    run([exe, "-m", "venv", str(venv)])
+    python = str(venv / "bin" / "python")
+    run([python, "-m", "pip", "install", "-q", "--no-index", "--only-binary", ":all:", str(wheel)])
+    run([python, "-m", "pip", "install", "-q", "--only-binary", ":all:", f"{wheel}[test]"])
+    # As in an activated environment: the test extras' tools (cmake, ninja, mypy) come first.
+    env = dict(os.environ, MORVANE_DIST=str(dist), PATH=f"{venv / 'bin'}{os.pathsep}{os.environ.get('PATH', '')}")
+    env.pop("PYTHONPATH", None)
+    cmd = [python, "-m", "pytest", "-q", "-rsx", "-p", "no:cacheprovider", *pytest_args]
+    print("+", " ".join(cmd), flush=True)
+    proc = subprocess.Popen(cmd, cwd=ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    last = ""
+    for line in proc.stdout:
+        sys.stdout.write(line)
+        if line.strip():
+            last = line.strip()
+    return proc.wait(), last
+
+
+def count(closing, word):
+    found = re.search(rf"(\d+) {word}", closing)
+    return int(found[1]) if found else 0
+
+
+def main():
+    args = sys.argv[1:]
+    dist = pathlib.Path(args.pop(0) if args and not args[0].startswith("-") else ROOT / "dist").resolve()
+    wheels = sorted(dist.glob("morvane_core-*.whl"))
+    if len(wheels) != 1:
+        sys.exit(f"want one wheel in {dist}, found {[w.name for w in wheels]}: run scripts/build_release.sh")
+    found = interpreters()
+    if not found:
+        sys.exit("no CPython 3.9 or later found")
+    print("testing", wheels[0].name, "under CPython", ", ".join(v for _, v in found.values()), flush=True)
+
+    rows = []
+    for exe, full in found.values():
+        print(f"\n=== CPython {full} ({exe})", flush=True)
+        start = time.monotonic()
+        try:
+            status, closing = test_in_fresh_venv(exe, wheels[0], dist, args)
+        except subprocess.CalledProcessError as e:
+            status, closing = 1, f"setup failed: {' '.join(map(str, e.cmd))}"
+        rows.append((full, exe, status, closing, time.monotonic() - start))
+
+    print("\n| CPython | interpreter | result | passed | skipped | expected failures | failed | minutes |")
+    print("|---|---|---|---:|---:|---:|---:|---:|")
+    for full, exe, status, closing, seconds in rows:
+        failed = count(closing, "failed") + count(closing, "errors?")
+        result = "pass" if status == 0 else "FAIL"
+        counts = " | ".join(str(count(closing, word)) for word in ("passed", "skipped", "xfailed"))
+        print(f"| {full} | {exe} | {result} | {counts} | {failed} | {seconds / 60:.1f} |")
+    bad = [full for full, _, status, _, _ in rows if status != 0]
+    if bad:
+        sys.exit(f"failed under CPython {', '.join(bad)}")
+
+
+if __name__ == "__main__":
+    main()
