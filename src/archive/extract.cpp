@@ -9,8 +9,8 @@
 #include "archive/destination.hpp"
 #include "archive/gzip_reader.hpp"
 #include "archive/tar_reader.hpp"
-#include "archive/utf8_text.hpp"
 #include "common/os_error.hpp"
+#include "common/utf8.hpp"
 
 namespace morvane::archive {
 

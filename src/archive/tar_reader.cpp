@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "archive/utf8_text.hpp"
+#include "common/utf8.hpp"
 
 namespace morvane::archive {
 
@@ -91,7 +91,7 @@ std::expected<std::uint64_t, std::string> parse_octal(std::string_view f, const 
     append_utf8_lossy(out, path);
     return std::unexpected(std::move(out));
   };
-  if (!is_utf8(text)) return fail("numeric field did not have utf-8 text: ", true);
+  if (!is_valid_utf8(text)) return fail("numeric field did not have utf-8 text: ", true);
   std::size_t b = 0, e = text.size();
   while (b < e && is_space(text[b])) ++b;
   while (e > b && is_space(text[e - 1])) --e;

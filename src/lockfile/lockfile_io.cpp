@@ -2,10 +2,10 @@
 
 #include <utility>
 
+#include "common/utf8.hpp"
 #include "lockfile/file_io.hpp"
 #include "lockfile/json_reader.hpp"
 #include "lockfile/json_writer.hpp"
-#include "lockfile/utf8.hpp"
 
 namespace morvane::lockfile {
 
