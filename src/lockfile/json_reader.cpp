@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/utf8.hpp"
-#include "lockfile/json_writer.hpp"
+#include "lockfile/float_text.hpp"
 #include "lockfile/string_scan.hpp"
 
 namespace morvane::lockfile {
