@@ -3,7 +3,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <limits>
 #include <span>
 #include <utility>
@@ -190,20 +189,12 @@ class Reader : private JsonCursor {
   }
 
   bool skills(SortedMap<LockEntry>& out) {
-    // A deque never moves its entries while it grows, and hands them over
-    // block by block: the map is built without a second full copy in memory.
-    std::deque<SortedMap<LockEntry>::Entry> collected;
+    std::vector<SortedMap<LockEntry>::Entry> entries;
     const bool read = map([&](std::string_view name) {
-      auto& entry = collected.emplace_back(std::string(name), LockEntry{});
+      auto& entry = entries.emplace_back(std::string(name), LockEntry{});
       return lock_entry(entry.second);
     });
     if (!read) return false;
-    std::vector<SortedMap<LockEntry>::Entry> entries;
-    entries.reserve(collected.size());
-    while (!collected.empty()) {
-      entries.push_back(std::move(collected.front()));
-      collected.pop_front();
-    }
     out = SortedMap<LockEntry>::from_entries(std::move(entries));
     return true;
   }
