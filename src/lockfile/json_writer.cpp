@@ -201,14 +201,16 @@ class Writer {
 
 }  // namespace
 
-std::string to_json_compact(const Lockfile& lockfile) {
+std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint) {
   std::string out;
+  out.reserve(size_hint);
   Writer<false>(out).lockfile(lockfile);
   return out;
 }
 
-std::string to_json_pretty(const Lockfile& lockfile) {
+std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint) {
   std::string out;
+  out.reserve(size_hint);
   Writer<true>(out).lockfile(lockfile);
   return out;
 }

@@ -2,16 +2,21 @@
 // the records has a JSON form.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "lockfile/records.hpp"
 
 namespace morvane::lockfile {
 
+// Both reserve `size_hint` bytes before writing. The size of the text that the
+// document was read from is a close guess: the output then grows rarely, and
+// room reserved in a large block but never written is not backed by memory.
+
 // One line, no whitespace between tokens, no trailing line feed.
-std::string to_json_compact(const Lockfile& lockfile);
+std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint = 0);
 
 // Two spaces per level, one member or element per line, no trailing line feed.
-std::string to_json_pretty(const Lockfile& lockfile);
+std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint = 0);
 
 }  // namespace morvane::lockfile
