@@ -55,135 +55,108 @@ class Writer {
   explicit Writer(std::string& out) : out_(out) {}
 
   void lockfile(const Lockfile& doc) {
-    out_ += '{';
-    ++depth_;
-    first_key("lockfileVersion");
+    begin('{');
+    key("lockfileVersion");
     out_ += std::to_string(doc.lockfileVersion);
-    next_key("skills");
-    if (doc.skills.empty()) {
-      out_ += "{}";
-    } else {
-      open('{');
-      bool first = true;
-      for (const auto& [name, entry] : doc.skills) {
-        member_separator(first);
-        key_string(name);
-        lock_entry(entry);
-      }
-      close('}');
+    key("skills");
+    begin('{');
+    for (const auto& [name, entry] : doc.skills) {
+      key(name);
+      lock_entry(entry);
     }
-    close('}');
+    end('}');
+    end('}');
   }
 
  private:
   void lock_entry(const LockEntry& entry) {
-    open('{');
-    first_key("resolved");
+    begin('{');
+    key("resolved");
     append_string(out_, entry.resolved);
-    next_key("integrity");
+    key("integrity");
     append_string(out_, entry.integrity);
-    next_key("permissions");
+    key("permissions");
     permissions(entry.permissions);
-    next_key("audit_score");
+    key("audit_score");
     if (entry.audit_score && std::isfinite(*entry.audit_score)) {
       append_float(out_, *entry.audit_score);
     } else {
       out_ += "null";
     }
-    next_key("dependencies");
-    if (entry.dependencies.empty()) {
-      out_ += "{}";
-    } else {
-      open('{');
-      bool first = true;
-      for (const auto& [name, range] : entry.dependencies) {
-        member_separator(first);
-        key_string(name);
-        append_string(out_, range);
-      }
-      close('}');
+    key("dependencies");
+    begin('{');
+    for (const auto& [name, range] : entry.dependencies) {
+      key(name);
+      append_string(out_, range);
     }
-    close('}');
+    end('}');
+    end('}');
   }
 
   void permissions(const Permissions& perms) {
-    open('{');
-    first_key("network");
+    begin('{');
+    key("network");
     if (perms.network) {
-      open('{');
-      first_key("outbound");
+      begin('{');
+      key("outbound");
       text_list(perms.network->outbound);
-      close('}');
+      end('}');
     } else {
       out_ += "null";
     }
-    next_key("filesystem");
+    key("filesystem");
     if (perms.filesystem) {
-      open('{');
-      first_key("read");
+      begin('{');
+      key("read");
       text_list(perms.filesystem->read);
-      next_key("write");
+      key("write");
       text_list(perms.filesystem->write);
-      close('}');
+      end('}');
     } else {
       out_ += "null";
     }
-    next_key("subprocess");
+    key("subprocess");
     out_ += perms.subprocess ? (*perms.subprocess ? "true" : "false") : "null";
-    close('}');
+    end('}');
   }
 
   void text_list(const std::optional<TextList>& list) {
     if (!list) {
       out_ += "null";
-    } else if (list->empty()) {
-      out_ += "[]";
-    } else {
-      open('[');
-      bool first = true;
-      for (const auto& text : *list) {
-        member_separator(first);
-        append_string(out_, text);
-      }
-      close(']');
+      return;
     }
+    begin('[');
+    for (const auto& text : *list) {
+      item();
+      append_string(out_, text);
+    }
+    end(']');
   }
 
-  void open(char bracket) {
+  void begin(char bracket) {
     out_ += bracket;
     ++depth_;
+    empty_ = true;
   }
 
-  // Only containers with members are opened, so a line break always belongs
-  // before the closing bracket.
-  void close(char bracket) {
+  // An empty container closes on its opening line: "{}", "[]". The container
+  // was a value in its parent, so the parent is not empty.
+  void end(char bracket) {
     --depth_;
-    line_break();
+    if (!empty_) line_break();
     out_ += bracket;
+    empty_ = false;
   }
 
-  void member_separator(bool& first) {
-    if (!first) out_ += ',';
-    first = false;
+  // Each member or element: a comma after the one before, then its own line.
+  void item() {
+    if (!empty_) out_ += ',';
+    empty_ = false;
     line_break();
   }
 
-  // Field names need no escaping.
-  void first_key(std::string_view name) {
-    line_break();
-    raw_key(name);
-  }
-  void next_key(std::string_view name) {
-    out_ += ',';
-    line_break();
-    raw_key(name);
-  }
-  void raw_key(std::string_view name) {
-    out_ += '"';
-    out_ += name;
-    out_ += Pretty ? "\": " : "\":";
-  }
-  void key_string(std::string_view name) {
+  void key(std::string_view name) {
+    item();
     append_string(out_, name);
     out_ += Pretty ? ": " : ":";
   }
@@ -197,6 +170,7 @@ class Writer {
 
   std::string& out_;
   std::size_t depth_ = 0;
+  bool empty_ = true;  // no member or element yet in the innermost open container
 };
 
 }  // namespace
