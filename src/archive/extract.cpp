@@ -26,7 +26,7 @@ std::unexpected<PackageError> io_error(std::string description) {
 }
 
 std::unexpected<PackageError> path_error(PackageError::Kind kind, const std::string& path) {
-  return std::unexpected(PackageError{kind, path, {}});
+  return std::unexpected(PackageError{kind, path});
 }
 
 bool has_dot_dot_piece(std::string_view path) {

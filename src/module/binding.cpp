@@ -4,7 +4,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "module/classes.hpp"
 #include "module/names.hpp"
 
 namespace morvane::py {
@@ -49,11 +48,6 @@ void wrap_argument_error(const char* param) {
   PyErr_SetObject(PyExc_TypeError, wrapped.get());
 }
 
-void refuse(PyObject* o, const char* expected, const char* param) {
-  raise_not_instance(o, expected);
-  wrap_argument_error(param);
-}
-
 // The str conversion without the wrapping step, shared by str parameters and
 // the items of sequences.
 std::optional<Utf8> utf8_of(PyObject* str) {
@@ -95,7 +89,12 @@ std::string quoted_name_list(const std::vector<const char*>& names) {
 
 }  // namespace
 
-bool bind(const char* display, std::span<const char* const> params, std::size_t required, PyObject* args,
+void refuse(PyObject* o, const char* expected, const char* param) {
+  raise_not_instance(o, expected);
+  wrap_argument_error(param);
+}
+
+bool bind(const char* name, std::span<const char* const> params, std::size_t required, PyObject* args,
           PyObject* kwargs, std::span<PyObject*> out) {
   const auto nparams = static_cast<Py_ssize_t>(params.size());
   const auto nrequired = static_cast<Py_ssize_t>(required);
@@ -106,11 +105,11 @@ bool bind(const char* display, std::span<const char* const> params, std::size_t 
   if (npos > nparams) {
     const char* verb = npos == 1 ? "was" : "were";
     if (nrequired == nparams)
-      PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given", display,
+      PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd %s given", name,
                    nparams, npos, verb);
     else
-      PyErr_Format(PyExc_TypeError, "%s takes from %zd to %zd positional arguments but %zd %s given",
-                   display, nrequired, nparams, npos, verb);
+      PyErr_Format(PyExc_TypeError, "%s() takes from %zd to %zd positional arguments but %zd %s given",
+                   name, nrequired, nparams, npos, verb);
     return false;
   }
   for (Py_ssize_t i = 0; i < npos; ++i) out[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
@@ -125,11 +124,11 @@ bool bind(const char* display, std::span<const char* const> params, std::size_t 
       else
         j = params.size();
       if (j == params.size()) {
-        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", display, key);
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", name, key);
         return false;
       }
       if (out[j]) {
-        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", display, params[j]);
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", name, params[j]);
         return false;
       }
       out[j] = value;
@@ -141,7 +140,7 @@ bool bind(const char* display, std::span<const char* const> params, std::size_t 
     if (!out[j]) missing.push_back(params[j]);
   if (!missing.empty()) {
     const std::string names = quoted_name_list(missing);
-    PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s", display, missing.size(),
+    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional %s: %s", name, missing.size(),
                  missing.size() == 1 ? "argument" : "arguments", names.c_str());
     return false;
   }
@@ -321,13 +320,6 @@ std::optional<bool> to_bool(PyObject* o, const char* param) {
     return std::nullopt;
   }
   refuse(o, "bool", param);
-  return std::nullopt;
-}
-
-std::optional<const Permissions*> to_permissions(PyObject* o, const char* param) {
-  if (const Permissions* record = permissions_record(o)) return record;
-  if (PyErr_Occurred()) return std::nullopt;
-  refuse(o, "Permissions", param);
   return std::nullopt;
 }
 

@@ -64,11 +64,11 @@ void deallocate(PyObject* self, Member Object::*member) {
 PyObject* optional_list(const TextList* list) { return list ? to_python(*list) : none(); }
 
 const Signature<4> permissions_signature{
-    "Permissions.__new__()", {"network_outbound", "fs_read", "fs_write", "subprocess"}, 0};
+    "Permissions.__new__", {"network_outbound", "fs_read", "fs_write", "subprocess"}, 0};
 
 PyObject* permissions_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept {
   return guarded([&] {
-    return call<Optional<StrList>, Optional<StrList>, Optional<StrList>, Optional<Bool>>(
+    return call<or_none<to_utf8_list>, or_none<to_utf8_list>, or_none<to_utf8_list>, or_none<to_bool>>(
         permissions_signature, args, kwargs,
         [&](const std::optional<Utf8List>& outbound, const std::optional<Utf8List>& read,
             const std::optional<Utf8List>& write, std::optional<bool> subprocess) -> PyObject* {
@@ -187,12 +187,13 @@ PyObject* permission_violation_class() {
   return violation_cell.get([] { return PyType_FromSpec(&violation_spec); });
 }
 
-const Permissions* permissions_record(PyObject* o) {
+std::optional<const Permissions*> to_permissions(PyObject* o, const char* param) {
   PyObject* cls = permissions_class();
-  if (!cls) return nullptr;
+  if (!cls) return std::nullopt;
   // The class takes no subclasses, so an exact type test is the instance test.
-  if (reinterpret_cast<PyObject*>(Py_TYPE(o)) != cls) return nullptr;
-  return &record_of(o);
+  if (reinterpret_cast<PyObject*>(Py_TYPE(o)) == cls) return &record_of(o);
+  refuse(o, "Permissions", param);
+  return std::nullopt;
 }
 
 PyObject* new_permission_violation(permissions::Violation&& v) {
