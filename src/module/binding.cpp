@@ -4,7 +4,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "module/names.hpp"
 
 namespace morvane::py {
 namespace {
@@ -19,9 +18,7 @@ void raise_not_instance(PyObject* o, const char* expected) {
     PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
     return;
   }
-  PyObject* qualname_attr = interned(Name::Qualname);
-  if (!qualname_attr) return;
-  Ref qualname = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(o)), qualname_attr));
+  Ref qualname = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__qualname__"));
   if (!qualname) return;
   PyErr_Format(PyExc_TypeError, "'%S' object is not an instance of '%s'", qualname.get(), expected);
 }
@@ -62,11 +59,8 @@ std::optional<Utf8> utf8_of(PyObject* str) {
 // An object whose type has __module__ "numpy" and __name__ "bool_" or "bool".
 bool is_numpy_bool(PyObject* o) {
   auto* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
-  PyObject* module_attr = interned(Name::Module);
-  PyObject* name_attr = interned(Name::Name);
-  if (!module_attr || !name_attr) return false;
-  Ref module = Ref::steal(PyObject_GetAttr(type, module_attr));
-  Ref name = Ref::steal(PyObject_GetAttr(type, name_attr));
+  Ref module = Ref::steal(PyObject_GetAttrString(type, "__module__"));
+  Ref name = Ref::steal(PyObject_GetAttrString(type, "__name__"));
   if (!module || !name || !PyUnicode_Check(module.get()) || !PyUnicode_Check(name.get())) {
     PyErr_Clear();
     return false;
@@ -308,8 +302,7 @@ std::optional<bool> to_bool(PyObject* o, const char* param) {
   if (o == Py_True) return true;
   if (o == Py_False) return false;
   if (is_numpy_bool(o)) {
-    PyObject* bool_attr = interned(Name::Bool);
-    Ref result = Ref::steal(bool_attr ? PyObject_CallMethodObjArgs(o, bool_attr, nullptr) : nullptr);
+    Ref result = Ref::steal(PyObject_CallMethod(o, "__bool__", nullptr));
     if (!result) {
       wrap_argument_error(param);
       return std::nullopt;

@@ -22,7 +22,6 @@
 
 #include "module/binding.hpp"
 #include "module/boundary.hpp"
-#include "module/names.hpp"
 #include "module/once.hpp"
 #include "module/ref.hpp"
 
@@ -132,16 +131,13 @@ PyType_Spec permissions_spec = {
 // by its __module__ ("<unknown>" when unreadable) and __qualname__.
 PyObject* violation_new(PyTypeObject* cls, PyObject*, PyObject*) {
   auto* type = reinterpret_cast<PyObject*>(cls);
-  PyObject* module_attr = interned(Name::Module);
-  PyObject* qualname_attr = interned(Name::Qualname);
-  if (!module_attr || !qualname_attr) return nullptr;
-  Ref module = Ref::steal(PyObject_GetAttr(type, module_attr));
+  Ref module = Ref::steal(PyObject_GetAttrString(type, "__module__"));
   if (!module || !PyUnicode_Check(module.get())) {
     PyErr_Clear();
     module = Ref::steal(PyUnicode_FromString("<unknown>"));
     if (!module) return nullptr;
   }
-  Ref qualname = Ref::steal(PyObject_GetAttr(type, qualname_attr));
+  Ref qualname = Ref::steal(PyObject_GetAttrString(type, "__qualname__"));
   if (!qualname) return nullptr;
   PyErr_Format(PyExc_TypeError, "cannot create '%S.%S' instances", module.get(), qualname.get());
   return nullptr;
