@@ -152,8 +152,7 @@ class Reader : private JsonCursor {
     std::string found;
     if (!describe_number(n, found)) return false;
     // Integers are out of range; every other number has the wrong type.
-    if (found.starts_with("integer")) return invalid_value(found, "u32");
-    return invalid_type(found, "u32");
+    return invalid(found.starts_with("integer") ? "value" : "type", found, "u32");
   }
 
   bool optional_f64(std::optional<double>& out) {

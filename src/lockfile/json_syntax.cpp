@@ -142,20 +142,15 @@ bool JsonCursor::fail(std::string message, const char* counted_end) {
 
 bool JsonCursor::syntax(Syntax s) { return fail(std::string(syntax_text(s)), p_ < end_ ? p_ + 1 : end_); }
 
-bool JsonCursor::invalid_type(std::string_view found, std::string_view expected, const char* counted_end) {
-  std::string message = "invalid type: ";
+bool JsonCursor::invalid(std::string_view what, std::string_view found, std::string_view expected,
+                         const char* counted_end) {
+  std::string message = "invalid ";
+  message += what;
+  message += ": ";
   message += found;
   message += ", expected ";
   message += expected;
   return fail(std::move(message), counted_end);
-}
-
-bool JsonCursor::invalid_value(std::string_view found, std::string_view expected) {
-  std::string message = "invalid value: ";
-  message += found;
-  message += ", expected ";
-  message += expected;
-  return fail(std::move(message));
 }
 
 bool JsonCursor::only_whitespace_left() {
@@ -180,61 +175,47 @@ bool JsonCursor::colon() {
   return true;
 }
 
-bool JsonCursor::string(std::string_view& out) { return scan_string<true>(out); }
-
-// With Decode false the string is only checked, and `out` is left alone.
-template <bool Decode>
-bool JsonCursor::scan_string(std::string_view& out) {
+bool JsonCursor::string(std::string_view& out) {
   ++p_;
   const char* run = p_;
   bool decoded = false;
-  if constexpr (Decode) scratch_.clear();
+  scratch_.clear();
   for (;;) {
     p_ = find_string_special(p_, end_);
     if (p_ == end_) return syntax(Syntax::EofString);
     const char c = *p_;
     if (c == '"') {
-      if constexpr (Decode) {
-        if (decoded) {
-          scratch_.append(run, p_);
-          out = scratch_;
-        } else {
-          out = std::string_view(run, static_cast<std::size_t>(p_ - run));
-        }
+      if (decoded) {
+        scratch_.append(run, p_);
+        out = scratch_;
+      } else {
+        out = std::string_view(run, static_cast<std::size_t>(p_ - run));
       }
       ++p_;
       return true;
     }
     if (c != '\\') return syntax(Syntax::ControlCharacter);
-    if constexpr (Decode) scratch_.append(run, p_);
+    scratch_.append(run, p_);
     decoded = true;
     ++p_;
-    if (!escape<Decode>()) return false;
+    if (!escape()) return false;
     run = p_;
   }
 }
 
 // The cursor is after a backslash; leaves it after the escape.
-template <bool Decode>
 bool JsonCursor::escape() {
+  // The letters of the short escapes, and what each stands for.
+  constexpr std::string_view letters = "\"\\/bfnrt";
+  constexpr std::string_view decoded = "\"\\/\b\f\n\r\t";
   if (p_ == end_) return syntax(Syntax::EofString);
-  char decoded;
-  switch (*p_) {
-    case '"': decoded = '"'; break;
-    case '\\': decoded = '\\'; break;
-    case '/': decoded = '/'; break;
-    case 'b': decoded = '\b'; break;
-    case 'f': decoded = '\f'; break;
-    case 'n': decoded = '\n'; break;
-    case 'r': decoded = '\r'; break;
-    case 't': decoded = '\t'; break;
-    case 'u': {
-      ++p_;
-      return unicode_escape<Decode>();
-    }
-    default: return syntax(Syntax::InvalidEscape);
+  if (*p_ == 'u') {
+    ++p_;
+    return unicode_escape();
   }
-  if constexpr (Decode) scratch_ += decoded;
+  const std::size_t k = letters.find(*p_);
+  if (k == std::string_view::npos) return syntax(Syntax::InvalidEscape);
+  scratch_ += decoded[k];
   ++p_;
   return true;
 }
@@ -255,13 +236,12 @@ bool JsonCursor::hex4(std::uint32_t& out) {
 // The cursor is after "\u". A character outside the basic plane comes as a
 // leading surrogate escape immediately followed by a trailing one; lone
 // surrogates cannot be written in UTF-8 and are refused.
-template <bool Decode>
 bool JsonCursor::unicode_escape() {
   std::uint32_t unit;
   if (!hex4(unit)) return false;
   if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(std::string(syntax_text(Syntax::LoneLeadingSurrogate)));
   if (unit < 0xD800 || unit > 0xDBFF) {
-    if constexpr (Decode) append_utf8(scratch_, unit);
+    append_utf8(scratch_, unit);
     return true;
   }
   if (p_ == end_) return syntax(Syntax::EofString);
@@ -273,7 +253,7 @@ bool JsonCursor::unicode_escape() {
   std::uint32_t trailing;
   if (!hex4(trailing)) return false;
   if (trailing < 0xDC00 || trailing > 0xDFFF) return fail(std::string(syntax_text(Syntax::LoneLeadingSurrogate)));
-  if constexpr (Decode) append_utf8(scratch_, 0x10000 + ((unit - 0xD800) << 10) + (trailing - 0xDC00));
+  append_utf8(scratch_, 0x10000 + ((unit - 0xD800) << 10) + (trailing - 0xDC00));
   return true;
 }
 
@@ -365,8 +345,8 @@ bool JsonCursor::reject(std::string_view expected) {
       found = describe_string(text);
       break;
     }
-    case '[': return invalid_type("sequence", expected, start);
-    case '{': return invalid_type("map", expected, start);
+    case '[': return invalid("type", "sequence", expected, start);
+    case '{': return invalid("type", "map", expected, start);
     default: {
       if (!starts_number(*p_)) return syntax(Syntax::ExpectedValue);
       Number n;
@@ -374,7 +354,7 @@ bool JsonCursor::reject(std::string_view expected) {
       break;
     }
   }
-  return invalid_type(found, expected);
+  return invalid("type", found, expected);
 }
 
 // A stack of open brackets replaces recursion, so depth costs one byte of
@@ -406,17 +386,13 @@ bool JsonCursor::skip_value() {
         continue;
       case '"': {
         std::string_view unused;
-        if (!scan_string<false>(unused)) return false;
+        if (!string(unused)) return false;
         break;
       }
       case 'n':
-        if (!literal("null")) return false;
-        break;
       case 't':
-        if (!literal("true")) return false;
-        break;
       case 'f':
-        if (!literal("false")) return false;
+        if (!literal(*p_ == 'n' ? "null" : *p_ == 't' ? "true" : "false")) return false;
         break;
       default: {
         if (!starts_number(*p_)) return syntax(Syntax::ExpectedValue);
@@ -448,7 +424,7 @@ bool JsonCursor::skip_value() {
 bool JsonCursor::skip_key() {
   if (*p_ != '"') return syntax(Syntax::KeyMustBeAString);
   std::string_view unused;
-  return scan_string<false>(unused) && colon();
+  return string(unused) && colon();
 }
 
 }  // namespace morvane::lockfile

@@ -72,10 +72,11 @@ class JsonCursor {
   // A syntax error at the byte under the cursor, which is counted, or at the
   // end of the text.
   bool syntax(Syntax s);
-  // "invalid type: <found>, expected <expected>", up to the cursor.
-  bool invalid_type(std::string_view found, std::string_view expected) { return invalid_type(found, expected, p_); }
-  // "invalid value: <found>, expected <expected>", up to the cursor.
-  bool invalid_value(std::string_view found, std::string_view expected);
+  // "invalid <what>: <found>, expected <expected>" (what: "type" or
+  // "value"), up to the cursor.
+  bool invalid(std::string_view what, std::string_view found, std::string_view expected) {
+    return invalid(what, found, expected, p_);
+  }
 
   void skip_whitespace() {
     while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
@@ -153,7 +154,7 @@ class JsonCursor {
 
  private:
   bool fail(std::string message, const char* counted_end);
-  bool invalid_type(std::string_view found, std::string_view expected, const char* counted_end);
+  bool invalid(std::string_view what, std::string_view found, std::string_view expected, const char* counted_end);
 
   // The comma between two members or elements, and the byte after it, which
   // must not close the container.
@@ -163,11 +164,7 @@ class JsonCursor {
     if (!next_byte(Syntax::EofValue)) return false;
     return *p_ != close || syntax(Syntax::TrailingComma);
   }
-  template <bool Decode>
-  bool scan_string(std::string_view& out);
-  template <bool Decode>
   bool escape();
-  template <bool Decode>
   bool unicode_escape();
   bool hex4(std::uint32_t& out);
   bool digits();
