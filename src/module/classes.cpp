@@ -60,8 +60,6 @@ void deallocate(PyObject* self, Member Object::*member) {
   Py_DECREF(type);
 }
 
-PyObject* optional_list(const TextList* list) { return list ? to_python(*list) : none(); }
-
 const Signature<4> permissions_signature{
     "Permissions.__new__", {"network_outbound", "fs_read", "fs_write", "subprocess"}, 0};
 
@@ -91,14 +89,13 @@ PyObject* permissions_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) n
 
 void permissions_dealloc(PyObject* self) { deallocate(self, &PermissionsObject::record); }
 
-PyObject* get_network_outbound(PyObject* self, void*) {
-  return guarded([&] { return optional_list(record_of(self).network_outbound()); });
-}
-PyObject* get_filesystem_read(PyObject* self, void*) {
-  return guarded([&] { return optional_list(record_of(self).filesystem_read()); });
-}
-PyObject* get_filesystem_write(PyObject* self, void*) {
-  return guarded([&] { return optional_list(record_of(self).filesystem_write()); });
+// A list of the record's flat view: a new list on every access, or None.
+template <const TextList* (Permissions::*List)() const>
+PyObject* get_list(PyObject* self, void*) {
+  return guarded([&] {
+    const TextList* list = (record_of(self).*List)();
+    return list ? to_python(*list) : none();
+  });
 }
 PyObject* get_subprocess(PyObject* self, void*) {
   const std::optional<bool> v = record_of(self).subprocess;
@@ -106,9 +103,9 @@ PyObject* get_subprocess(PyObject* self, void*) {
 }
 
 PyGetSetDef permissions_getset[] = {
-    {"network_outbound", get_network_outbound, nullptr, nullptr, nullptr},
-    {"filesystem_read", get_filesystem_read, nullptr, nullptr, nullptr},
-    {"filesystem_write", get_filesystem_write, nullptr, nullptr, nullptr},
+    {"network_outbound", get_list<&Permissions::network_outbound>, nullptr, nullptr, nullptr},
+    {"filesystem_read", get_list<&Permissions::filesystem_read>, nullptr, nullptr, nullptr},
+    {"filesystem_write", get_list<&Permissions::filesystem_write>, nullptr, nullptr, nullptr},
     {"subprocess", get_subprocess, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -145,16 +142,15 @@ PyObject* violation_new(PyTypeObject* cls, PyObject*, PyObject*) {
 
 void violation_dealloc(PyObject* self) { deallocate(self, &ViolationObject::violation); }
 
-PyObject* get_skill_name(PyObject* self, void*) { return to_python(std::string_view(violation_of(self).skill_name)); }
-PyObject* get_violation_type(PyObject* self, void*) {
-  return to_python(std::string_view(violation_of(self).violation_type));
+template <std::string permissions::Violation::*Text>
+PyObject* get_text(PyObject* self, void*) {
+  return to_python(std::string_view(violation_of(self).*Text));
 }
-PyObject* get_requested(PyObject* self, void*) { return to_python(std::string_view(violation_of(self).requested)); }
 
 PyGetSetDef violation_getset[] = {
-    {"skill_name", get_skill_name, nullptr, nullptr, nullptr},
-    {"violation_type", get_violation_type, nullptr, nullptr, nullptr},
-    {"requested", get_requested, nullptr, nullptr, nullptr},
+    {"skill_name", get_text<&permissions::Violation::skill_name>, nullptr, nullptr, nullptr},
+    {"violation_type", get_text<&permissions::Violation::violation_type>, nullptr, nullptr, nullptr},
+    {"requested", get_text<&permissions::Violation::requested>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
