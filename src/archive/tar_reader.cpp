@@ -248,13 +248,9 @@ void TarReader::apply_pax() {
 // allowed. `what` names the field in the failure text.
 std::uint64_t TarReader::parse_octal(std::string_view f, const char* what) {
   const std::string_view text = up_to_nul(f);
-  auto refuse = [&](const char* problem, bool lossy) {
+  auto refuse = [&](const char* problem) {
     std::string out = problem;
-    if (lossy) {
-      append_utf8_lossy(out, text);
-    } else {
-      out.append(text);
-    }
+    append_utf8_lossy(out, text);
     out += " when getting ";
     out += what;
     out += " for ";
@@ -264,16 +260,16 @@ std::uint64_t TarReader::parse_octal(std::string_view f, const char* what) {
     fail(std::move(out));
     return std::uint64_t{0};
   };
-  if (!is_valid_utf8(text)) return refuse("numeric field did not have utf-8 text: ", true);
+  if (!is_valid_utf8(text)) return refuse("numeric field did not have utf-8 text: ");
   std::size_t b = 0, e = text.size();
   while (b < e && is_space(text[b])) ++b;
   while (e > b && is_space(text[e - 1])) --e;
-  if (b == e) return refuse("numeric field was not a number: ", false);
+  if (b == e) return refuse("numeric field was not a number: ");
   std::uint64_t value = 0;
   for (std::size_t i = b; i < e; ++i) {
     const char c = text[i];
     if (c < '0' || c > '7' || value > (std::numeric_limits<std::uint64_t>::max() >> 3)) {
-      return refuse("numeric field was not a number: ", false);
+      return refuse("numeric field was not a number: ");
     }
     value = value << 3 | static_cast<std::uint64_t>(c - '0');
   }
