@@ -142,15 +142,16 @@ PyObject* violation_new(PyTypeObject* cls, PyObject*, PyObject*) {
 
 void violation_dealloc(PyObject* self) { deallocate(self, &ViolationObject::violation); }
 
-template <std::string permissions::Violation::*Text>
-PyObject* get_text(PyObject* self, void*) {
-  return to_python(std::string_view(violation_of(self).*Text));
+PyObject* get_skill_name(PyObject* self, void*) { return to_python(std::string_view(violation_of(self).skill_name)); }
+PyObject* get_violation_type(PyObject* self, void*) {
+  return to_python(std::string_view(violation_of(self).violation_type));
 }
+PyObject* get_requested(PyObject* self, void*) { return to_python(std::string_view(violation_of(self).requested)); }
 
 PyGetSetDef violation_getset[] = {
-    {"skill_name", get_text<&permissions::Violation::skill_name>, nullptr, nullptr, nullptr},
-    {"violation_type", get_text<&permissions::Violation::violation_type>, nullptr, nullptr, nullptr},
-    {"requested", get_text<&permissions::Violation::requested>, nullptr, nullptr, nullptr},
+    {"skill_name", get_skill_name, nullptr, nullptr, nullptr},
+    {"violation_type", get_violation_type, nullptr, nullptr, nullptr},
+    {"requested", get_requested, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
