@@ -324,37 +324,28 @@ bool JsonCursor::describe_number(const Number& n, std::string& out) {
 }
 
 bool JsonCursor::reject(std::string_view expected) {
-  const char* const start = p_;
+  if (*p_ == '[') return invalid("type", "sequence", expected, p_);
+  if (*p_ == '{') return invalid("type", "map", expected, p_);
   std::string found;
-  switch (*p_) {
-    case 'n':
-      if (!literal("null")) return false;
-      found = "null";
-      break;
-    case 't':
-      if (!literal("true")) return false;
-      found = "boolean `true`";
-      break;
-    case 'f':
-      if (!literal("false")) return false;
-      found = "boolean `false`";
-      break;
-    case '"': {
-      std::string_view text;
-      if (!string(text)) return false;
-      found = describe_string(text);
-      break;
-    }
-    case '[': return invalid("type", "sequence", expected, start);
-    case '{': return invalid("type", "map", expected, start);
-    default: {
-      if (!starts_number(*p_)) return syntax(Syntax::ExpectedValue);
-      Number n;
-      if (!number(n) || !describe_number(n, found)) return false;
-      break;
-    }
+  return scalar(&found) && invalid("type", found, expected);
+}
+
+bool JsonCursor::scalar(std::string* found) {
+  const char c = *p_;
+  if (c == 'n' || c == 't' || c == 'f') {
+    if (!literal(c == 'n' ? "null" : c == 't' ? "true" : "false")) return false;
+    if (found) *found = c == 'n' ? "null" : c == 't' ? "boolean `true`" : "boolean `false`";
+    return true;
   }
-  return invalid("type", found, expected);
+  if (c == '"') {
+    std::string_view text;
+    if (!string(text)) return false;
+    if (found) *found = describe_string(text);
+    return true;
+  }
+  if (!starts_number(c)) return syntax(Syntax::ExpectedValue);
+  Number n;
+  return number(n) && (!found || describe_number(n, *found));
 }
 
 // A stack of open brackets replaces recursion, so depth costs one byte of
@@ -364,49 +355,25 @@ bool JsonCursor::skip_value() {
   for (;;) {
     // A value is expected here.
     if (!next_byte(Syntax::EofValue)) return false;
-    switch (*p_) {
-      case '{':
-        ++p_;
-        if (!next_byte(Syntax::EofObject)) return false;
-        if (*p_ == '}') {
-          ++p_;
-          break;
-        }
-        if (!skip_key()) return false;
-        open_.push_back('{');
+    if (*p_ == '{' || *p_ == '[') {
+      const char close = *p_ == '{' ? '}' : ']';
+      ++p_;
+      if (!next_byte(close == '}' ? Syntax::EofObject : Syntax::EofList)) return false;
+      if (*p_ != close) {
+        if (close == '}' && !skip_key()) return false;
+        open_.push_back(close);
         continue;
-      case '[':
-        ++p_;
-        if (!next_byte(Syntax::EofList)) return false;
-        if (*p_ == ']') {
-          ++p_;
-          break;
-        }
-        open_.push_back('[');
-        continue;
-      case '"': {
-        std::string_view unused;
-        if (!string(unused)) return false;
-        break;
       }
-      case 'n':
-      case 't':
-      case 'f':
-        if (!literal(*p_ == 'n' ? "null" : *p_ == 't' ? "true" : "false")) return false;
-        break;
-      default: {
-        if (!starts_number(*p_)) return syntax(Syntax::ExpectedValue);
-        Number n;
-        if (!number(n)) return false;
-        break;
-      }
+      ++p_;
+    } else if (!scalar(nullptr)) {
+      return false;
     }
     // A value has ended: close brackets until a comma asks for another.
     for (;;) {
       if (open_.empty()) return true;
-      const bool in_object = open_.back() == '{';
+      const char close = open_.back();
+      const bool in_object = close == '}';
       if (!next_byte(in_object ? Syntax::EofObject : Syntax::EofList)) return false;
-      const char close = in_object ? '}' : ']';
       if (*p_ == close) {
         ++p_;
         open_.pop_back();

@@ -166,6 +166,9 @@ class JsonCursor {
   }
   bool escape();
   bool unicode_escape();
+  // The cursor is on the first byte of a value that is not an object or an
+  // array: reads it and, when `found` is given, says what it is.
+  bool scalar(std::string* found);
   bool hex4(std::uint32_t& out);
   bool digits();
   bool skip_key();
@@ -175,7 +178,7 @@ class JsonCursor {
   const char* p_;
 
   std::string scratch_;     // decoded text of the last string with escapes
-  std::vector<char> open_;  // brackets opened while skipping a value
+  std::vector<char> open_;  // closing brackets of the containers open while skipping a value
 
   std::string error_message_;
   std::size_t error_offset_ = 0;
