@@ -56,9 +56,9 @@ class Writer {
 
   void lockfile(const Lockfile& doc) {
     begin('{');
-    key("lockfileVersion");
+    field("lockfileVersion");
     out_ += std::to_string(doc.lockfileVersion);
-    key("skills");
+    field("skills");
     begin('{');
     for (const auto& [name, entry] : doc.skills) {
       key(name);
@@ -71,19 +71,19 @@ class Writer {
  private:
   void lock_entry(const LockEntry& entry) {
     begin('{');
-    key("resolved");
+    field("resolved");
     append_string(out_, entry.resolved);
-    key("integrity");
+    field("integrity");
     append_string(out_, entry.integrity);
-    key("permissions");
+    field("permissions");
     permissions(entry.permissions);
-    key("audit_score");
+    field("audit_score");
     if (entry.audit_score && std::isfinite(*entry.audit_score)) {
       append_float(out_, *entry.audit_score);
     } else {
       out_ += "null";
     }
-    key("dependencies");
+    field("dependencies");
     begin('{');
     for (const auto& [name, range] : entry.dependencies) {
       key(name);
@@ -95,27 +95,27 @@ class Writer {
 
   void permissions(const Permissions& perms) {
     begin('{');
-    key("network");
+    field("network");
     if (perms.network) {
       begin('{');
-      key("outbound");
+      field("outbound");
       text_list(perms.network->outbound);
       end('}');
     } else {
       out_ += "null";
     }
-    key("filesystem");
+    field("filesystem");
     if (perms.filesystem) {
       begin('{');
-      key("read");
+      field("read");
       text_list(perms.filesystem->read);
-      key("write");
+      field("write");
       text_list(perms.filesystem->write);
       end('}');
     } else {
       out_ += "null";
     }
-    key("subprocess");
+    field("subprocess");
     out_ += perms.subprocess ? (*perms.subprocess ? "true" : "false") : "null";
     end('}');
   }
@@ -155,6 +155,15 @@ class Writer {
     line_break();
   }
 
+  // A member named by the format, whose name needs no escaping.
+  void field(std::string_view name) {
+    item();
+    out_ += '"';
+    out_ += name;
+    out_ += Pretty ? "\": " : "\":";
+  }
+
+  // A member named by the document (a skill or a dependency).
   void key(std::string_view name) {
     item();
     append_string(out_, name);
