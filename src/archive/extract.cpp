@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <ranges>
 
 #include "archive/destination.hpp"
 #include "archive/gzip_reader.hpp"
@@ -30,13 +31,9 @@ std::unexpected<PackageError> path_error(PackageError::Kind kind, const std::str
 }
 
 bool has_dot_dot_piece(std::string_view path) {
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t slash = path.find('/', pos);
-    if (path.substr(pos, slash == std::string_view::npos ? std::string_view::npos : slash - pos) == "..") return true;
-    if (slash == std::string_view::npos) return false;
-    pos = slash + 1;
-  }
+  for (const auto piece : std::views::split(path, '/'))
+    if (std::string_view(piece.begin(), piece.end()) == "..") return true;
+  return false;
 }
 
 std::expected<void, std::string> write_all(int fd, std::span<const unsigned char> bytes) {
