@@ -4,7 +4,6 @@
 #include <stdexcept>
 #include <string>
 
-
 namespace morvane::py {
 namespace {
 
