@@ -6,18 +6,24 @@ import os
 import subprocess
 import sys
 
+import os
+import sys
+
 import common
-from bench_allow_lists import py_is_domain_allowed, py_is_path_allowed
 from morvane_core import Permissions, collect_permission_violations
+
+# The plain-Python model of the allow-list rules is the one the tests check against.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "permissions"))
+from allow_list_model import domain_model, path_model  # noqa: E402
 
 
 def py_collect(budget, skill, name):
     out = []
     if skill["subprocess"] is True and budget["subprocess"] is not True:
         out.append((name, "subprocess", "true"))
-    for kind, key, test in (("network.outbound", "network_outbound", py_is_domain_allowed),
-                            ("filesystem.read", "fs_read", py_is_path_allowed),
-                            ("filesystem.write", "fs_write", py_is_path_allowed)):
+    for kind, key, test in (("network.outbound", "network_outbound", domain_model),
+                            ("filesystem.read", "fs_read", path_model),
+                            ("filesystem.write", "fs_write", path_model)):
         requested = skill[key]
         if requested is None:
             continue

@@ -11,7 +11,8 @@ Peers, in the same run and on the same file:
   write: json.dumps(indent=2) plus writing the file, and the same preceded by
          json.loads and the schema check (what write_lockfile also does).
 Memory: peak resident growth of one read_lockfile call in a fresh process,
-against the file size.
+against the file size. With MORVANE_BASELINE set (see common.baseline), an
+earlier build is timed beside this one, round by round, as one more contender.
 """
 
 import json
@@ -30,6 +31,8 @@ try:
     import orjson
 except ImportError:  # the orjson row is left out
     orjson = None
+
+BASELINE = common.baseline()
 
 
 def generate(n_skills, seed=7):
@@ -156,6 +159,19 @@ def stdlib_write_checked(path, text):
         f.write(json.dumps(doc, indent=2, ensure_ascii=False) + "\n")
 
 
+def interleaved(fns, repeat):
+    """Median seconds of each of `fns`, run in turn in every round (the order
+    rotating), so that all of them see the same state of the machine."""
+    times = [[] for _ in fns]
+    for i in range(repeat):
+        for k in range(len(fns)):
+            j = (i + k) % len(fns)
+            t0 = time.perf_counter()
+            fns[j]()
+            times[j].append(time.perf_counter() - t0)
+    return [statistics.median(t) for t in times]
+
+
 def timed(fn, repeat):
     times = []
     for _ in range(repeat):
@@ -176,6 +192,11 @@ kind, path = sys.argv[1], sys.argv[2]
 if kind == 'morvane':
     import morvane_core
     fn = lambda: morvane_core.read_lockfile(path)
+elif kind == 'baseline':
+    sys.path.insert(0, sys.argv[3])
+    import common
+    module = common.baseline()[1]
+    fn = lambda: module.read_lockfile(path)
 elif kind == 'orjson':
     import orjson
     def fn():
@@ -217,14 +238,25 @@ def run(skills=10_000, repeat=15):
         case = f"{skills:,} skills, {size / 1e6:.1f} MB"
         few = max(3, repeat // 3)
 
-        read_ours = timed(lambda: morvane_core.read_lockfile(path), repeat)[0]
+        readers = [lambda: morvane_core.read_lockfile(path)]
+        if BASELINE:
+            readers.append(lambda: BASELINE[1].read_lockfile(path))
+        read_ours, *read_baseline = interleaved(readers, repeat)
+        if BASELINE:
+            rows.append(common.Row("read_lockfile", case, read_ours, f"build {BASELINE[0]}", read_baseline[0]))
         rows.append(common.Row("read_lockfile", case, read_ours, "json.load + check + json.dumps",
                                timed(lambda: stdlib_read(path), few)[0], 3))
         if orjson is not None:
             rows.append(common.Row("read_lockfile", case, read_ours, "orjson.loads + orjson.dumps (no check)",
                                    timed(lambda: orjson_read(path), repeat)[0], 1))
 
-        write_ours = timed(lambda: morvane_core.write_lockfile(out_path, text), repeat)[0]
+        writers = [lambda: morvane_core.write_lockfile(out_path, text)]
+        if BASELINE:
+            writers.append(lambda: BASELINE[1].write_lockfile(out_path, text))
+        write_ours, *write_baseline = interleaved(writers, repeat)
+        if BASELINE:
+            rows.append(common.Row("write_lockfile (atomic, fsync)", case, write_ours, f"build {BASELINE[0]}",
+                                   write_baseline[0]))
         rows.append(common.Row("write_lockfile (atomic, fsync)", case, write_ours, "json.dumps(indent=2) + write",
                                timed(lambda: stdlib_write_plain(out_path, doc), few)[0], 3))
         rows.append(common.Row("write_lockfile (atomic, fsync)", case, write_ours,
@@ -235,7 +267,7 @@ def run(skills=10_000, repeat=15):
         ours = peak_growth("morvane", path) / size
         rows.append(common.Row("read_lockfile peak memory", case, ours, "limit: 4x file size", 4.0, 1,
                                unit="x file size"))
-        for kind in ["stdlib"] + (["orjson"] if orjson is not None else []):
+        for kind in (["baseline"] if BASELINE else []) + ["stdlib"] + (["orjson"] if orjson is not None else []):
             rows.append(common.Row("read_lockfile peak memory", case, ours, kind, peak_growth(kind, path) / size,
                                    unit="x file size"))
     return rows

@@ -9,8 +9,8 @@
 #include "archive/destination.hpp"
 #include "archive/gzip_reader.hpp"
 #include "archive/tar_reader.hpp"
-#include "archive/utf8_text.hpp"
 #include "common/os_error.hpp"
+#include "common/utf8.hpp"
 
 namespace morvane::archive {
 
@@ -26,7 +26,7 @@ std::unexpected<PackageError> io_error(std::string description) {
 }
 
 std::unexpected<PackageError> path_error(PackageError::Kind kind, const std::string& path) {
-  return std::unexpected(PackageError{kind, path, {}});
+  return std::unexpected(PackageError{kind, path});
 }
 
 bool has_dot_dot_piece(std::string_view path) {

@@ -43,77 +43,82 @@ std::uint32_t crc_of(std::uint32_t crc, const unsigned char* p, std::size_t n) {
 
 }  // namespace
 
-GzipReader::GzipReader(std::span<const unsigned char> data) : data_(data), cursor_(data.data()) {}
+GzipReader::GzipReader(std::span<const unsigned char> data) : data_(data) {}
 
 GzipReader::~GzipReader() {
   if (inflate_ready_) ::inflateEnd(&zs_);
 }
 
-std::expected<void, std::string> GzipReader::parse_header() {
+bool GzipReader::parse_header() {
   const unsigned char* p = data_.data();
   const unsigned char* const end = p + data_.size();
   auto left = [&] { return static_cast<std::size_t>(end - p); };
 
   // ID1 ID2 CM FLG MTIME(4) XFL OS: the fixed ten bytes come first, whole.
-  if (left() < 10) return std::unexpected(eof_text);
-  if (p[0] != 0x1f || p[1] != 0x8b || p[2] != 8) return std::unexpected(bad_header_text);
+  if (left() < 10) return fail(eof_text);
+  if (p[0] != 0x1f || p[1] != 0x8b || p[2] != 8) return fail(bad_header_text);
   const unsigned char flags = p[3];
-  if (flags & flag_reserved) return std::unexpected(bad_header_text);
+  if (flags & flag_reserved) return fail(bad_header_text);
   p += 10;
 
   if (flags & flag_extra) {
-    if (left() < 2) return std::unexpected(eof_text);
+    if (left() < 2) return fail(eof_text);
     const std::size_t xlen = std::size_t(p[0]) | std::size_t(p[1]) << 8;
     p += 2;
-    if (left() < xlen) return std::unexpected(eof_text);
+    if (left() < xlen) return fail(eof_text);
     p += xlen;
   }
   for (const unsigned char field : {flag_name, flag_comment}) {
     if (!(flags & field)) continue;
     const std::size_t window = std::min(left(), max_header_field_bytes + 1);
     const void* nul = std::memchr(p, 0, window);
-    if (nul == nullptr) return std::unexpected(left() > max_header_field_bytes ? field_too_long_text : eof_text);
+    if (nul == nullptr) return fail(left() > max_header_field_bytes ? field_too_long_text : eof_text);
     p = static_cast<const unsigned char*>(nul) + 1;
   }
   if (flags & flag_hcrc) {
-    if (left() < 2) return std::unexpected(eof_text);
+    if (left() < 2) return fail(eof_text);
     // The header CRC is the low half of the CRC-32 of every header byte before it.
     const std::uint32_t crc = crc_of(0, data_.data(), static_cast<std::size_t>(p - data_.data()));
     const std::uint32_t stored = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
-    if ((crc & 0xffffu) != stored) return std::unexpected(checksum_text);
+    if ((crc & 0xffffu) != stored) return fail(checksum_text);
     p += 2;
   }
 
   // Raw deflate: the gzip wrapper is handled here, not by zlib.
-  if (::inflateInit2(&zs_, -MAX_WBITS) != Z_OK) return std::unexpected("cannot initialise the decompressor");
+  if (::inflateInit2(&zs_, -MAX_WBITS) != Z_OK) return fail("cannot initialise the decompressor");
   inflate_ready_ = true;
-  cursor_ = p;
+  zs_.next_in = const_cast<unsigned char*>(p);
+  zs_.avail_in = 0;
   crc_ = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
-  return {};
+  state_ = State::Body;
+  return true;
 }
 
-std::expected<void, std::string> GzipReader::check_trailer() {
+bool GzipReader::finish() {
   // CRC32 then ISIZE, both little-endian, straight after the deflate data.
   const unsigned char* p = zs_.next_in;
   const auto left = static_cast<std::size_t>(data_.data() + data_.size() - p);
-  if (left < 8) return std::unexpected(eof_text);
-  if (load_le32(p) != crc_ || load_le32(p + 4) != length_) return std::unexpected(checksum_text);
-  return {};
+  if (left < 8) return fail(eof_text);
+  if (load_le32(p) != crc_ || load_le32(p + 4) != length_) return fail(checksum_text);
+  state_ = State::Done;
+  return true;
+}
+
+bool GzipReader::fail(std::string text) {
+  if (error_.empty()) error_ = std::move(text);
+  return false;
 }
 
 std::expected<std::size_t, std::string> GzipReader::read(std::span<unsigned char> out) {
-  if (!deferred_error_.empty()) return std::unexpected(deferred_error_);
-  if (state_ == State::Header) {
-    if (auto ok = parse_header(); !ok) return std::unexpected(std::move(ok.error()));
-    zs_.next_in = const_cast<unsigned char*>(cursor_);
-    zs_.avail_in = 0;
-    state_ = State::Body;
-  }
-  if (state_ == State::Trailer) {
-    if (auto ok = check_trailer(); !ok) return std::unexpected(std::move(ok.error()));
-    state_ = State::Done;
-  }
-  if (state_ == State::Done || out.empty()) return 0;
+  const std::size_t produced = error_.empty() ? inflate_into(out) : 0;
+  if (produced == 0 && !error_.empty()) return std::unexpected(error_);
+  return produced;
+}
+
+std::size_t GzipReader::inflate_into(std::span<unsigned char> out) {
+  if (state_ == State::Header && !parse_header()) return 0;
+  if (state_ == State::Trailer) finish();
+  if (state_ != State::Body || out.empty()) return 0;
 
   const unsigned char* const end = data_.data() + data_.size();
   zs_.next_out = out.data();
@@ -138,25 +143,16 @@ std::expected<std::size_t, std::string> GzipReader::read(std::span<unsigned char
       break;
     }
     if (rc == Z_OK) continue;
-    if (rc == Z_BUF_ERROR && zs_.avail_in == 0) {
-      // No progress was possible for want of input. (With input and room for
-      // output left, inflate always progresses; if it ever did not, the stream
-      // is reported corrupt below rather than tried again without end.)
-      if (zs_.next_in != end) continue;
-      // The input ended inside the deflate data: hand over what was produced;
-      // the next read reports the truncation.
-      if (produced > 0) break;
-      return std::unexpected(eof_text);
-    }
-    std::string error = rc == Z_MEM_ERROR ? "out of memory while decompressing" : corrupt_deflate_text;
-    if (produced == 0) return std::unexpected(std::move(error));
-    deferred_error_ = std::move(error);
+    // No progress was possible for want of input. (With input and room for
+    // output left, inflate always progresses; if it ever did not, the stream
+    // is reported corrupt below rather than tried again without end.)
+    if (rc == Z_BUF_ERROR && zs_.avail_in == 0 && zs_.next_in != end) continue;
+    // Otherwise the input ended inside the deflate data, or the data is damaged.
+    const bool truncated = rc == Z_BUF_ERROR && zs_.avail_in == 0;
+    fail(truncated ? eof_text : rc == Z_MEM_ERROR ? "out of memory while decompressing" : corrupt_deflate_text);
     break;
   }
-  if (produced == 0 && state_ == State::Trailer) {
-    if (auto ok = check_trailer(); !ok) return std::unexpected(std::move(ok.error()));
-    state_ = State::Done;
-  }
+  if (produced == 0 && state_ == State::Trailer) finish();
   return produced;
 }
 

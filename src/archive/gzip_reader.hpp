@@ -30,19 +30,23 @@ class GzipReader {
  private:
   enum class State { Header, Body, Trailer, Done };
 
-  std::expected<void, std::string> parse_header();
-  std::expected<void, std::string> check_trailer();
+  // Records the first failure; returns false.
+  bool fail(std::string text);
+  std::size_t inflate_into(std::span<unsigned char> out);
+  bool parse_header();
+  // Checks the trailer and ends the member.
+  bool finish();
 
   std::span<const unsigned char> data_;
-  const unsigned char* cursor_;  // next input byte not yet handed to zlib
   State state_ = State::Header;
   z_stream zs_{};
   bool inflate_ready_ = false;
   std::uint32_t crc_ = 0;
   std::uint32_t length_ = 0;  // decompressed length modulo 2^32, as the trailer stores it
-  // A failure met after some bytes were produced is reported by the next read,
-  // so that every byte before the damage reaches the caller.
-  std::string deferred_error_;
+  // The first failure, reported by every read from then on. One met after
+  // some bytes were produced waits for the next read, so that every byte
+  // before the damage reaches the caller.
+  std::string error_;
 };
 
 }  // namespace morvane::archive

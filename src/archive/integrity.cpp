@@ -1,10 +1,11 @@
 #include "archive/integrity.hpp"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 
 #include <array>
 #include <memory>
-#include <stdexcept>
+#include <utility>
 
 namespace morvane::archive {
 
@@ -19,37 +20,45 @@ constexpr std::string_view integrity_prefix = "sha512-";
 constexpr std::size_t digest_bytes = 64;
 constexpr std::size_t base64_chars = 88;  // 4 * ceil(64 / 3), "==" padded
 
+// `what` failed: the message adds the text of OpenSSL's first queued error,
+// and the queue is emptied so that no stale error reaches a later call.
+std::unexpected<Failure> crypto_failure(const char* what) {
+  std::string message = what;
+  if (const unsigned long code = ERR_get_error()) {
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    message += ": ";
+    message += text;
+  }
+  ERR_clear_error();
+  return fail(ErrorClass::InternalFault, std::move(message));
+}
+
 }  // namespace
 
-std::string integrity_of(std::span<const unsigned char> data) {
-  // A failure here means the crypto library cannot compute SHA-512 at all: an
-  // internal fault, not something the caller's input can cause.
+Outcome<std::string> integrity_of(std::span<const unsigned char> data) {
   EvpMdCtx ctx(EVP_MD_CTX_new());
   std::array<unsigned char, digest_bytes> digest{};
   unsigned int digest_len = 0;
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha512(), nullptr) != 1 ||
       EVP_DigestUpdate(ctx.get(), data.data(), data.size()) != 1 ||
       EVP_DigestFinal_ex(ctx.get(), digest.data(), &digest_len) != 1 || digest_len != digest_bytes) {
-    throw std::runtime_error("SHA-512 digest could not be computed");
+    return crypto_failure("SHA-512 digest could not be computed");
   }
-
-  std::string out(integrity_prefix.size() + base64_chars, '\0');
-  out.replace(0, integrity_prefix.size(), integrity_prefix);
   // EVP_EncodeBlock writes a terminating NUL after the text.
   std::array<unsigned char, base64_chars + 1> text{};
   if (EVP_EncodeBlock(text.data(), digest.data(), static_cast<int>(digest.size())) != static_cast<int>(base64_chars)) {
-    throw std::runtime_error("Base64 encoding of the digest failed");
+    return crypto_failure("Base64 encoding of the digest failed");
   }
-  out.replace(integrity_prefix.size(), base64_chars, reinterpret_cast<const char*>(text.data()), base64_chars);
+  std::string out(integrity_prefix);
+  out.append(reinterpret_cast<const char*>(text.data()), base64_chars);
   return out;
 }
 
-std::expected<std::string, PackageError> verify_integrity(std::span<const unsigned char> data,
-                                                          std::string_view expected) {
-  std::string computed = integrity_of(data);
-  if (computed == expected) return computed;
-  return std::unexpected(
-      PackageError{PackageError::Kind::IntegrityMismatch, std::string(expected), std::move(computed)});
+Outcome<std::string> verify_integrity(std::span<const unsigned char> data, std::string_view expected) {
+  auto computed = integrity_of(data);
+  if (!computed || *computed == expected) return computed;
+  return fail(ErrorClass::ValueError, "SHA-512 mismatch: expected " + std::string(expected) + ", got " + *computed);
 }
 
 }  // namespace morvane::archive

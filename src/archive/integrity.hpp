@@ -2,19 +2,20 @@
 // the SHA-512 digest of the bytes (95 characters in all).
 #pragma once
 
-#include <expected>
 #include <span>
 #include <string>
 #include <string_view>
 
-#include "archive/package_error.hpp"
+#include "common/failure.hpp"
 
 namespace morvane::archive {
 
-std::string integrity_of(std::span<const unsigned char> data);
+// Fails only when the crypto library cannot compute SHA-512 at all: an
+// internal fault that no input causes.
+Outcome<std::string> integrity_of(std::span<const unsigned char> data);
 
-// Returns the computed string when it equals `expected` byte for byte.
-std::expected<std::string, PackageError> verify_integrity(std::span<const unsigned char> data,
-                                                          std::string_view expected);
+// Returns the computed string when it equals `expected` byte for byte, else
+// fails with ValueError "SHA-512 mismatch: expected <expected>, got <computed>".
+Outcome<std::string> verify_integrity(std::span<const unsigned char> data, std::string_view expected);
 
 }  // namespace morvane::archive

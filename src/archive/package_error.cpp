@@ -4,7 +4,6 @@ namespace morvane::archive {
 
 std::string PackageError::message() const {
   switch (kind) {
-    case Kind::IntegrityMismatch: return "SHA-512 mismatch: expected " + text + ", got " + computed;
     case Kind::AbsolutePath: return "Absolute path in tarball: " + text;
     case Kind::PathTraversal: return "Path traversal in tarball: " + text;
     case Kind::Symlink: return "Symlink in tarball: " + text;

@@ -1,4 +1,4 @@
-// The failure value of the package-archive operations.
+// The failure value of extracting an archive.
 #pragma once
 
 #include <string>
@@ -6,16 +6,15 @@
 namespace morvane::archive {
 
 struct PackageError {
-  enum class Kind { IntegrityMismatch, AbsolutePath, PathTraversal, Symlink, Io };
+  enum class Kind { AbsolutePath, PathTraversal, Symlink, Io };
 
   Kind kind;
-  std::string text;      // entry path, description, or the expected integrity
-  std::string computed;  // IntegrityMismatch only: the computed integrity string
+  std::string text;  // entry path or description
 
-  static PackageError io(std::string description) { return {Kind::Io, std::move(description), {}}; }
+  static PackageError io(std::string description) { return {Kind::Io, std::move(description)}; }
 
-  // "SHA-512 mismatch: expected {}, got {}", "Absolute path in tarball: {}",
-  // "Path traversal in tarball: {}", "Symlink in tarball: {}", "IO error: {}".
+  // "Absolute path in tarball: {}", "Path traversal in tarball: {}",
+  // "Symlink in tarball: {}", "IO error: {}".
   std::string message() const;
 };
 

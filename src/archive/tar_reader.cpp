@@ -1,12 +1,14 @@
 #include "archive/tar_reader.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string_view>
+#include <system_error>
 
-#include "archive/utf8_text.hpp"
+#include "common/utf8.hpp"
 
 namespace morvane::archive {
 
@@ -71,53 +73,6 @@ void append_header_path(std::string& out, const std::array<unsigned char, block_
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-// An octal numeric field: text up to the first NUL, surrounding white space
-// allowed. `what` names the field in the failure text.
-std::expected<std::uint64_t, std::string> parse_octal(std::string_view f, const char* what,
-                                                      const std::array<unsigned char, block_bytes>& h) {
-  const std::string_view text = up_to_nul(f);
-  auto fail = [&](const char* problem, bool lossy) {
-    std::string out = problem;
-    if (lossy) {
-      append_utf8_lossy(out, text);
-    } else {
-      out.append(text);
-    }
-    out += " when getting ";
-    out += what;
-    out += " for ";
-    std::string path;
-    append_header_path(path, h);
-    append_utf8_lossy(out, path);
-    return std::unexpected(std::move(out));
-  };
-  if (!is_utf8(text)) return fail("numeric field did not have utf-8 text: ", true);
-  std::size_t b = 0, e = text.size();
-  while (b < e && is_space(text[b])) ++b;
-  while (e > b && is_space(text[e - 1])) --e;
-  if (b == e) return fail("numeric field was not a number: ", false);
-  std::uint64_t value = 0;
-  for (std::size_t i = b; i < e; ++i) {
-    const char c = text[i];
-    if (c < '0' || c > '7' || value > (std::numeric_limits<std::uint64_t>::max() >> 3)) {
-      return fail("numeric field was not a number: ", false);
-    }
-    value = value << 3 | static_cast<std::uint64_t>(c - '0');
-  }
-  return value;
-}
-
-// The size field: octal text, or, when its first byte has the high bit set, a
-// big-endian binary number in its last eight bytes (the GNU base-256 form).
-std::expected<std::uint64_t, std::string> parse_size(const std::array<unsigned char, block_bytes>& h) {
-  if (h[size_at] & 0x80) {
-    std::uint64_t value = 0;
-    for (std::size_t i = size_at + size_len - 8; i < size_at + size_len; ++i) value = value << 8 | h[i];
-    return value;
-  }
-  return parse_octal(field(h, size_at, size_len), "size", h);
-}
-
 bool all_zero(const std::array<unsigned char, block_bytes>& h) {
   return std::all_of(h.begin(), h.end(), [](unsigned char c) { return c == 0; });
 }
@@ -157,171 +112,67 @@ std::optional<std::string_view> pax_value(std::string_view pax, std::string_view
 
 TarReader::TarReader(GzipReader& source) : source_(source), buffer_(new unsigned char[buffer_bytes]) {}
 
-std::expected<std::size_t, std::string> TarReader::buffer_at_least(std::size_t n) {
-  if (end_ - begin_ >= n) return end_ - begin_;
-  if (begin_ > 0) {
-    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-  }
-  while (end_ < n) {
-    auto got = source_.read({buffer_.get() + end_, buffer_bytes - end_});
-    if (!got) return std::unexpected(std::move(got.error()));
-    if (*got == 0) break;
-    end_ += *got;
-  }
-  return end_;
-}
-
-std::expected<bool, std::string> TarReader::read_block(Block& block) {
-  auto have = buffer_at_least(block_bytes);
-  if (!have) return std::unexpected(std::move(have.error()));
-  if (*have == 0) return false;
-  if (*have < block_bytes) return std::unexpected(eof_in_block_text);
-  std::memcpy(block.data(), buffer_.get() + begin_, block_bytes);
-  begin_ += block_bytes;
-  return true;
-}
-
-std::expected<void, std::string> TarReader::refill_for_data() {
-  begin_ = end_ = 0;
-  auto got = source_.read({buffer_.get(), buffer_bytes});
-  if (!got) return std::unexpected(std::move(got.error()));
-  if (*got == 0) return std::unexpected(eof_in_data_text);
-  end_ = *got;
-  return {};
-}
-
-std::expected<void, std::string> TarReader::skip(std::uint64_t n) {
-  for (;;) {
-    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(n, end_ - begin_));
-    begin_ += take;
-    n -= take;
-    if (n == 0) return {};
-    if (auto ok = refill_for_data(); !ok) return ok;
-  }
-}
-
-std::expected<void, std::string> TarReader::read_record(std::uint64_t size, std::string& into) {
-  into.resize(static_cast<std::size_t>(size));
-  std::size_t filled = 0;
-  while (filled < into.size()) {
-    if (begin_ == end_) {
-      if (auto ok = refill_for_data(); !ok) return ok;
-    }
-    const std::size_t take = std::min(into.size() - filled, end_ - begin_);
-    std::memcpy(into.data() + filled, buffer_.get() + begin_, take);
-    begin_ += take;
-    filled += take;
-  }
-  return {};
-}
-
-std::expected<void, std::string> TarReader::count_skipped(std::uint64_t n) {
-  if (n > max_skipped_bytes - skipped_) return std::unexpected(skipped_limit_text);
-  skipped_ += n;
-  return {};
-}
-
-std::expected<void, std::string> TarReader::advance_position(std::uint64_t data_size) {
-  constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
-  if (data_size > max - (block_bytes - 1)) return std::unexpected(size_overflow_text);
-  const std::uint64_t padded = data_size + padding_of(data_size);
-  if (padded > max - position_) return std::unexpected(size_overflow_text);
-  position_ += padded;
-  return {};
-}
-
-std::expected<void, std::string> TarReader::end_of_archive() const {
-  if (has_long_name_ || has_long_link_ || has_pax_) return std::unexpected(orphan_records_text);
-  return {};
-}
-
-std::expected<void, std::string> TarReader::apply_pax(TarEntry& entry) const {
-  if (!has_long_name_) {
-    if (auto path = pax_value(pax_, "path")) entry.path.assign(*path);
-  }
-  const auto size = pax_value(pax_, "size");
-  if (!size) return {};
-  std::uint64_t value = 0;
-  bool ok = !size->empty();
-  for (const char c : *size) {
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (c < '0' || c > '9' || value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) {
-      ok = false;
-      break;
-    }
-    value = value * 10 + digit;
-  }
-  if (!ok) {
-    std::string text = "pax size record is not a number: ";
-    append_utf8_lossy(text, *size);
-    return std::unexpected(std::move(text));
-  }
-  entry.data_size = value;
-  return {};
+bool TarReader::fail(std::string text) {
+  if (error_.empty()) error_ = std::move(text);
+  return false;
 }
 
 std::expected<const TarEntry*, std::string> TarReader::next() {
-  if (remaining_ > 0) {
-    if (auto ok = count_skipped(remaining_); !ok) return std::unexpected(std::move(ok.error()));
-    if (auto ok = skip(remaining_); !ok) return std::unexpected(std::move(ok.error()));
-    remaining_ = 0;
-  }
-  if (padding_ > 0) {
-    if (auto ok = skip(padding_); !ok) return std::unexpected(std::move(ok.error()));
-    padding_ = 0;
-  }
+  const TarEntry* entry = failed() ? nullptr : read_entry();
+  if (failed()) return std::unexpected(error_);
+  return entry;
+}
+
+std::expected<std::span<const unsigned char>, std::string> TarReader::data_chunk() {
+  if (remaining_ > 0 && begin_ == end_) refill_for_data();
+  if (failed()) return std::unexpected(error_);
+  const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, end_ - begin_));
+  const std::span<const unsigned char> piece{buffer_.get() + begin_, take};
+  begin_ += take;
+  remaining_ -= take;
+  return piece;
+}
+
+const TarEntry* TarReader::read_entry() {
+  // What is left of the current entry: its data counts as skipped, its padding does not.
+  count_skipped(remaining_);
+  skip(remaining_ + padding_);
+  remaining_ = padding_ = 0;
 
   for (;;) {
-    auto got = read_block(header_);
-    if (!got) return std::unexpected(std::move(got.error()));
+    const bool got = read_block(header_);
+    if (failed()) return nullptr;
     // The archive ends at the first all-zero block, or where the stream ends
     // on a block boundary.
-    if (!*got || all_zero(header_)) {
-      if (auto ok = end_of_archive(); !ok) return std::unexpected(std::move(ok.error()));
+    if (!got || all_zero(header_)) {
+      if (has_long_name_ || has_long_link_ || has_pax_) fail(orphan_records_text);
       return nullptr;
     }
-    if (auto ok = advance_position(block_bytes); !ok) return std::unexpected(std::move(ok.error()));
+    advance_position(block_bytes);
 
     // The checksum counts its own field as eight spaces.
-    auto stored = parse_octal(field(header_, checksum_at, checksum_len), "cksum", header_);
-    if (!stored) return std::unexpected(std::move(stored.error()));
+    const std::uint64_t stored = parse_octal(field(header_, checksum_at, checksum_len), "cksum");
     std::uint64_t sum = 8 * std::uint64_t(' ');
     for (std::size_t i = 0; i < block_bytes; ++i) {
       if (i < checksum_at || i >= checksum_at + checksum_len) sum += header_[i];
     }
-    if (sum != *stored) return std::unexpected(checksum_mismatch_text);
-
-    auto size = parse_size(header_);
-    if (!size) return std::unexpected(std::move(size.error()));
+    if (sum != stored) fail(checksum_mismatch_text);
+    const std::uint64_t size = parse_size();
     const Format format = format_of(header_);
     const unsigned char type = header_[type_at];
+    if (type == 'S' && format != Format::Gnu) fail(sparse_not_gnu_text);
+    if (failed()) return nullptr;
 
     // Long-name, long-link and pax records describe the next real entry; old
     // (pre-ustar) headers with these flags are ordinary entries.
     if (format != Format::Old && (type == 'L' || type == 'K' || type == 'x')) {
-      bool& seen = type == 'L' ? has_long_name_ : type == 'K' ? has_long_link_ : has_pax_;
-      if (seen) return std::unexpected(type == 'x' ? two_pax_text : two_long_names_text);
-      if (*size > max_metadata_record_bytes) {
-        return std::unexpected(type == 'L'   ? "GNU long name record exceeds 1MB limit"
-                               : type == 'K' ? "GNU long link record exceeds 1MB limit"
-                                             : "pax extended header exceeds 1MB limit");
-      }
-      if (auto ok = advance_position(*size); !ok) return std::unexpected(std::move(ok.error()));
-      if (auto ok = count_skipped(*size); !ok) return std::unexpected(std::move(ok.error()));
-      // Link targets are never used (links are refused), so a long link is only read past.
-      auto read = type == 'K' ? skip(*size) : read_record(*size, type == 'L' ? long_name_ : pax_);
-      if (!read) return std::unexpected(std::move(read.error()));
-      if (auto ok = skip(padding_of(*size)); !ok) return std::unexpected(std::move(ok.error()));
-      seen = true;
+      if (!read_metadata(type, size)) return nullptr;
       continue;
     }
-    if (type == 'S' && format != Format::Gnu) return std::unexpected(sparse_not_gnu_text);
 
     entry_.type = type;
-    entry_.header_size = *size;
-    entry_.data_size = *size;
+    entry_.header_size = size;
+    entry_.data_size = size;
     entry_.path.clear();
     if (has_long_name_) {
       std::string_view name = long_name_;
@@ -330,9 +181,7 @@ std::expected<const TarEntry*, std::string> TarReader::next() {
     } else {
       append_header_path(entry_.path, header_);
     }
-    if (has_pax_) {
-      if (auto ok = apply_pax(entry_); !ok) return std::unexpected(std::move(ok.error()));
-    }
+    if (has_pax_) apply_pax();
     has_long_name_ = has_long_link_ = has_pax_ = false;
 
     // An old-style GNU sparse header may be followed by extension blocks that
@@ -340,31 +189,177 @@ std::expected<const TarEntry*, std::string> TarReader::next() {
     if (type == 'S' && header_[gnu_extended_at] != 0) {
       Block extension;
       do {
-        auto more = read_block(extension);
-        if (!more) return std::unexpected(std::move(more.error()));
-        if (!*more) return std::unexpected(eof_in_block_text);
-        if (auto ok = advance_position(block_bytes); !ok) return std::unexpected(std::move(ok.error()));
-        if (auto ok = count_skipped(block_bytes); !ok) return std::unexpected(std::move(ok.error()));
-      } while (extension[gnu_extension_extended_at] != 0);
+        if (!read_block(extension)) fail(eof_in_block_text);
+        advance_position(block_bytes);
+        count_skipped(block_bytes);
+      } while (!failed() && extension[gnu_extension_extended_at] != 0);
     }
 
-    if (auto ok = advance_position(entry_.data_size); !ok) return std::unexpected(std::move(ok.error()));
+    advance_position(entry_.data_size);
+    if (failed()) return nullptr;
     remaining_ = entry_.data_size;
     padding_ = padding_of(entry_.data_size);
     return &entry_;
   }
 }
 
-std::expected<std::span<const unsigned char>, std::string> TarReader::data_chunk() {
-  if (remaining_ == 0) return std::span<const unsigned char>{};
-  if (begin_ == end_) {
-    if (auto ok = refill_for_data(); !ok) return std::unexpected(std::move(ok.error()));
+// Keeps a long-name, long-link or pax record for the next real entry.
+bool TarReader::read_metadata(unsigned char type, std::uint64_t size) {
+  bool& seen = type == 'L' ? has_long_name_ : type == 'K' ? has_long_link_ : has_pax_;
+  if (seen) return fail(type == 'x' ? two_pax_text : two_long_names_text);
+  if (size > max_metadata_record_bytes) {
+    return fail(type == 'L'   ? "GNU long name record exceeds 1MB limit"
+                : type == 'K' ? "GNU long link record exceeds 1MB limit"
+                              : "pax extended header exceeds 1MB limit");
   }
-  const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, end_ - begin_));
-  const std::span<const unsigned char> piece{buffer_.get() + begin_, take};
-  begin_ += take;
-  remaining_ -= take;
-  return piece;
+  advance_position(size);
+  count_skipped(size);
+  // Link targets are never used (links are refused), so a long link is only read past.
+  if (type == 'K') {
+    skip(size);
+  } else {
+    read_record(size, type == 'L' ? long_name_ : pax_);
+  }
+  skip(padding_of(size));
+  seen = true;
+  return !failed();
+}
+
+void TarReader::apply_pax() {
+  if (!has_long_name_) {
+    if (auto path = pax_value(pax_, "path")) entry_.path.assign(*path);
+  }
+  const auto size = pax_value(pax_, "size");
+  if (!size) return;
+  // Decimal digits only: no sign, no white space.
+  std::uint64_t value = 0;
+  const char* const end = size->data() + size->size();
+  const auto [stop, ec] = std::from_chars(size->data(), end, value);
+  if (ec != std::errc{} || stop != end) {
+    std::string text = "pax size record is not a number: ";
+    append_utf8_lossy(text, *size);
+    fail(std::move(text));
+    return;
+  }
+  entry_.data_size = value;
+}
+
+// An octal numeric field: text up to the first NUL, surrounding white space
+// allowed. `what` names the field in the failure text.
+std::uint64_t TarReader::parse_octal(std::string_view f, const char* what) {
+  const std::string_view text = up_to_nul(f);
+  auto refuse = [&](const char* problem) {
+    std::string out = problem;
+    append_utf8_lossy(out, text);
+    out += " when getting ";
+    out += what;
+    out += " for ";
+    std::string path;
+    append_header_path(path, header_);
+    append_utf8_lossy(out, path);
+    fail(std::move(out));
+    return std::uint64_t{0};
+  };
+  if (!is_valid_utf8(text)) return refuse("numeric field did not have utf-8 text: ");
+  std::size_t b = 0, e = text.size();
+  while (b < e && is_space(text[b])) ++b;
+  while (e > b && is_space(text[e - 1])) --e;
+  if (b == e) return refuse("numeric field was not a number: ");
+  std::uint64_t value = 0;
+  for (std::size_t i = b; i < e; ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '7' || value > (std::numeric_limits<std::uint64_t>::max() >> 3)) {
+      return refuse("numeric field was not a number: ");
+    }
+    value = value << 3 | static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
+// The size field: octal text, or, when its first byte has the high bit set, a
+// big-endian binary number in its last eight bytes (the GNU base-256 form).
+std::uint64_t TarReader::parse_size() {
+  if (header_[size_at] & 0x80) {
+    std::uint64_t value = 0;
+    for (std::size_t i = size_at + size_len - 8; i < size_at + size_len; ++i) value = value << 8 | header_[i];
+    return value;
+  }
+  return parse_octal(field(header_, size_at, size_len), "size");
+}
+
+std::size_t TarReader::read_source(std::span<unsigned char> into) {
+  if (failed()) return 0;
+  auto got = source_.read(into);
+  if (!got) fail(std::move(got.error()));
+  return got.value_or(0);
+}
+
+std::size_t TarReader::buffer_at_least(std::size_t n) {
+  if (end_ - begin_ >= n) return end_ - begin_;
+  if (begin_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  while (end_ < n) {
+    const std::size_t got = read_source({buffer_.get() + end_, buffer_bytes - end_});
+    if (got == 0) break;
+    end_ += got;
+  }
+  return end_;
+}
+
+bool TarReader::read_block(Block& block) {
+  const std::size_t have = buffer_at_least(block_bytes);
+  if (failed() || have == 0) return false;
+  if (have < block_bytes) return fail(eof_in_block_text);
+  std::memcpy(block.data(), buffer_.get() + begin_, block_bytes);
+  begin_ += block_bytes;
+  return true;
+}
+
+bool TarReader::refill_for_data() {
+  begin_ = end_ = 0;
+  end_ = read_source({buffer_.get(), buffer_bytes});
+  return end_ > 0 || fail(eof_in_data_text);
+}
+
+void TarReader::skip(std::uint64_t n) {
+  for (;;) {
+    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(n, end_ - begin_));
+    begin_ += take;
+    n -= take;
+    if (n == 0 || !refill_for_data()) return;
+  }
+}
+
+void TarReader::read_record(std::uint64_t size, std::string& into) {
+  into.resize(static_cast<std::size_t>(size));
+  for (std::size_t filled = 0; filled < into.size();) {
+    if (begin_ == end_ && !refill_for_data()) return;
+    const std::size_t take = std::min(into.size() - filled, end_ - begin_);
+    std::memcpy(into.data() + filled, buffer_.get() + begin_, take);
+    begin_ += take;
+    filled += take;
+  }
+}
+
+void TarReader::count_skipped(std::uint64_t n) {
+  if (n > max_skipped_bytes - skipped_) {
+    fail(skipped_limit_text);
+  } else {
+    skipped_ += n;
+  }
+}
+
+void TarReader::advance_position(std::uint64_t data_size) {
+  // The data and its padding, added to the position, must not wrap around.
+  constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+  if (data_size > max - (block_bytes - 1) || data_size + padding_of(data_size) > max - position_) {
+    fail(size_overflow_text);
+  } else {
+    position_ += data_size + padding_of(data_size);
+  }
 }
 
 }  // namespace morvane::archive

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "archive/gzip_reader.hpp"
 
@@ -29,6 +30,9 @@ struct TarEntry {
   std::uint64_t data_size;    // bytes of data that follow: the pax size record when there is one
 };
 
+// As Go's archive/tar parser does, the reader keeps its first failure: every
+// step after it does nothing, so a run of steps needs one check at its end,
+// and every later call reports the same failure again.
 class TarReader {
  public:
   explicit TarReader(GzipReader& source);
@@ -46,22 +50,33 @@ class TarReader {
  private:
   using Block = std::array<unsigned char, 512>;
 
-  std::expected<std::size_t, std::string> buffer_at_least(std::size_t n);
+  bool failed() const { return !error_.empty(); }
+  // Records `text` unless a failure is already recorded; returns false.
+  bool fail(std::string text);
+
+  const TarEntry* read_entry();
+  bool read_metadata(unsigned char type, std::uint64_t size);
+  void apply_pax();
+  std::uint64_t parse_octal(std::string_view field, const char* what);
+  std::uint64_t parse_size();
+
+  std::size_t read_source(std::span<unsigned char> into);
+  std::size_t buffer_at_least(std::size_t n);
   // Refills the fully consumed buffer while entry data or padding is still
   // owed, so that running out of input is an EOF inside the data.
-  std::expected<void, std::string> refill_for_data();
-  std::expected<bool, std::string> read_block(Block& block);
-  std::expected<void, std::string> skip(std::uint64_t n);
-  std::expected<void, std::string> read_record(std::uint64_t size, std::string& into);
-  std::expected<void, std::string> count_skipped(std::uint64_t n);
-  std::expected<void, std::string> advance_position(std::uint64_t data_size);
-  std::expected<void, std::string> end_of_archive() const;
-  std::expected<void, std::string> apply_pax(TarEntry& entry) const;
+  bool refill_for_data();
+  // False at a clean end of the input, or after a failure.
+  bool read_block(Block& block);
+  void skip(std::uint64_t n);
+  void read_record(std::uint64_t size, std::string& into);
+  void count_skipped(std::uint64_t n);
+  void advance_position(std::uint64_t data_size);
 
   GzipReader& source_;
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t begin_ = 0;  // unread buffered bytes are [begin_, end_)
   std::size_t end_ = 0;
+  std::string error_;      // the first failure; empty while there is none
 
   Block header_{};
   TarEntry entry_;

@@ -2,6 +2,8 @@
 //
 // Operations never throw on purpose: they return a value or a Failure that
 // names the Python exception class to raise and carries the message text.
+// InternalFault is a fault of the machine or a library that no input causes:
+// it is raised as the boundary's PanicException.
 #pragma once
 
 #include <expected>
@@ -10,7 +12,7 @@
 
 namespace morvane {
 
-enum class ErrorClass { ValueError, OSError, PermissionError };
+enum class ErrorClass { ValueError, OSError, PermissionError, InternalFault };
 
 struct Failure {
   ErrorClass error_class;

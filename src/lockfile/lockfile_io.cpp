@@ -2,30 +2,32 @@
 
 #include <utility>
 
+#include "common/utf8.hpp"
 #include "lockfile/file_io.hpp"
 #include "lockfile/json_reader.hpp"
 #include "lockfile/json_writer.hpp"
-#include "lockfile/utf8.hpp"
 
 namespace morvane::lockfile {
 
 Outcome<std::string> read_lockfile(std::string_view path) {
   std::expected<Lockfile, JsonError> doc;
+  std::size_t size = 0;
   {
     // The records own their texts: the file's bytes go before the output is built.
     auto bytes = read_file(path);
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     if (!is_valid_utf8(bytes->view())) return fail(ErrorClass::OSError, "stream did not contain valid UTF-8");
+    size = bytes->view().size();
     doc = parse_lockfile(bytes->view());
   }
   if (!doc) return fail(ErrorClass::OSError, doc.error().display());
-  return to_json_compact(*doc);
+  return to_json_compact(*doc, size);
 }
 
 Outcome<void> write_lockfile(std::string_view path, std::string_view json) {
   auto doc = parse_lockfile(json);
   if (!doc) return fail(ErrorClass::ValueError, doc.error().display());
-  std::string text = to_json_pretty(*doc);
+  std::string text = to_json_pretty(*doc, json.size() + 1);
   text += '\n';
   return replace_file(path, text);
 }

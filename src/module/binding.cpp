@@ -4,9 +4,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "module/classes.hpp"
-#include "module/names.hpp"
-
 namespace morvane::py {
 namespace {
 
@@ -20,9 +17,7 @@ void raise_not_instance(PyObject* o, const char* expected) {
     PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
     return;
   }
-  PyObject* qualname_attr = interned(Name::Qualname);
-  if (!qualname_attr) return;
-  Ref qualname = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(o)), qualname_attr));
+  Ref qualname = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(o)), "__qualname__"));
   if (!qualname) return;
   PyErr_Format(PyExc_TypeError, "'%S' object is not an instance of '%s'", qualname.get(), expected);
 }
@@ -49,11 +44,6 @@ void wrap_argument_error(const char* param) {
   PyErr_SetObject(PyExc_TypeError, wrapped.get());
 }
 
-void refuse(PyObject* o, const char* expected, const char* param) {
-  raise_not_instance(o, expected);
-  wrap_argument_error(param);
-}
-
 // The str conversion without the wrapping step, shared by str parameters and
 // the items of sequences.
 std::optional<Utf8> utf8_of(PyObject* str) {
@@ -68,11 +58,8 @@ std::optional<Utf8> utf8_of(PyObject* str) {
 // An object whose type has __module__ "numpy" and __name__ "bool_" or "bool".
 bool is_numpy_bool(PyObject* o) {
   auto* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
-  PyObject* module_attr = interned(Name::Module);
-  PyObject* name_attr = interned(Name::Name);
-  if (!module_attr || !name_attr) return false;
-  Ref module = Ref::steal(PyObject_GetAttr(type, module_attr));
-  Ref name = Ref::steal(PyObject_GetAttr(type, name_attr));
+  Ref module = Ref::steal(PyObject_GetAttrString(type, "__module__"));
+  Ref name = Ref::steal(PyObject_GetAttrString(type, "__name__"));
   if (!module || !name || !PyUnicode_Check(module.get()) || !PyUnicode_Check(name.get())) {
     PyErr_Clear();
     return false;
@@ -95,7 +82,12 @@ std::string quoted_name_list(const std::vector<const char*>& names) {
 
 }  // namespace
 
-bool bind(const char* display, std::span<const char* const> params, std::size_t required, PyObject* args,
+void refuse(PyObject* o, const char* expected, const char* param) {
+  raise_not_instance(o, expected);
+  wrap_argument_error(param);
+}
+
+bool bind(const char* name, std::span<const char* const> params, std::size_t required, PyObject* args,
           PyObject* kwargs, std::span<PyObject*> out) {
   const auto nparams = static_cast<Py_ssize_t>(params.size());
   const auto nrequired = static_cast<Py_ssize_t>(required);
@@ -106,11 +98,11 @@ bool bind(const char* display, std::span<const char* const> params, std::size_t 
   if (npos > nparams) {
     const char* verb = npos == 1 ? "was" : "were";
     if (nrequired == nparams)
-      PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given", display,
+      PyErr_Format(PyExc_TypeError, "%s() takes %zd positional arguments but %zd %s given", name,
                    nparams, npos, verb);
     else
-      PyErr_Format(PyExc_TypeError, "%s takes from %zd to %zd positional arguments but %zd %s given",
-                   display, nrequired, nparams, npos, verb);
+      PyErr_Format(PyExc_TypeError, "%s() takes from %zd to %zd positional arguments but %zd %s given",
+                   name, nrequired, nparams, npos, verb);
     return false;
   }
   for (Py_ssize_t i = 0; i < npos; ++i) out[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
@@ -125,11 +117,11 @@ bool bind(const char* display, std::span<const char* const> params, std::size_t 
       else
         j = params.size();
       if (j == params.size()) {
-        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", display, key);
+        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", name, key);
         return false;
       }
       if (out[j]) {
-        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", display, params[j]);
+        PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", name, params[j]);
         return false;
       }
       out[j] = value;
@@ -141,7 +133,7 @@ bool bind(const char* display, std::span<const char* const> params, std::size_t 
     if (!out[j]) missing.push_back(params[j]);
   if (!missing.empty()) {
     const std::string names = quoted_name_list(missing);
-    PyErr_Format(PyExc_TypeError, "%s missing %zu required positional %s: %s", display, missing.size(),
+    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional %s: %s", name, missing.size(),
                  missing.size() == 1 ? "argument" : "arguments", names.c_str());
     return false;
   }
@@ -309,8 +301,7 @@ std::optional<bool> to_bool(PyObject* o, const char* param) {
   if (o == Py_True) return true;
   if (o == Py_False) return false;
   if (is_numpy_bool(o)) {
-    PyObject* bool_attr = interned(Name::Bool);
-    Ref result = Ref::steal(bool_attr ? PyObject_CallMethodObjArgs(o, bool_attr, nullptr) : nullptr);
+    Ref result = Ref::steal(PyObject_CallMethod(o, "__bool__", nullptr));
     if (!result) {
       wrap_argument_error(param);
       return std::nullopt;
@@ -321,13 +312,6 @@ std::optional<bool> to_bool(PyObject* o, const char* param) {
     return std::nullopt;
   }
   refuse(o, "bool", param);
-  return std::nullopt;
-}
-
-std::optional<const Permissions*> to_permissions(PyObject* o, const char* param) {
-  if (const Permissions* record = permissions_record(o)) return record;
-  if (PyErr_Occurred()) return std::nullopt;
-  refuse(o, "Permissions", param);
   return std::nullopt;
 }
 

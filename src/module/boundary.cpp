@@ -11,6 +11,7 @@ PyObject* class_of(ErrorClass c) {
     case ErrorClass::ValueError: return PyExc_ValueError;
     case ErrorClass::OSError: return PyExc_OSError;
     case ErrorClass::PermissionError: return PyExc_PermissionError;
+    case ErrorClass::InternalFault: return panic_exception_class();
   }
   return PyExc_SystemError;
 }
@@ -30,7 +31,8 @@ ProcessOnce panic_class_cell;
 }  // namespace
 
 PyObject* raise(const Failure& failure) noexcept {
-  raise_with_text(class_of(failure.error_class), failure.message);
+  // A null class is the panic class's own creation failure, which stays set.
+  if (PyObject* cls = class_of(failure.error_class)) raise_with_text(cls, failure.message);
   return nullptr;
 }
 

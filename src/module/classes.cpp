@@ -22,7 +22,6 @@
 
 #include "module/binding.hpp"
 #include "module/boundary.hpp"
-#include "module/names.hpp"
 #include "module/once.hpp"
 #include "module/ref.hpp"
 
@@ -61,14 +60,12 @@ void deallocate(PyObject* self, Member Object::*member) {
   Py_DECREF(type);
 }
 
-PyObject* optional_list(const TextList* list) { return list ? to_python(*list) : none(); }
-
 const Signature<4> permissions_signature{
-    "Permissions.__new__()", {"network_outbound", "fs_read", "fs_write", "subprocess"}, 0};
+    "Permissions.__new__", {"network_outbound", "fs_read", "fs_write", "subprocess"}, 0};
 
 PyObject* permissions_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept {
   return guarded([&] {
-    return call<Optional<StrList>, Optional<StrList>, Optional<StrList>, Optional<Bool>>(
+    return call<or_none<to_utf8_list>, or_none<to_utf8_list>, or_none<to_utf8_list>, or_none<to_bool>>(
         permissions_signature, args, kwargs,
         [&](const std::optional<Utf8List>& outbound, const std::optional<Utf8List>& read,
             const std::optional<Utf8List>& write, std::optional<bool> subprocess) -> PyObject* {
@@ -92,14 +89,13 @@ PyObject* permissions_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) n
 
 void permissions_dealloc(PyObject* self) { deallocate(self, &PermissionsObject::record); }
 
-PyObject* get_network_outbound(PyObject* self, void*) {
-  return guarded([&] { return optional_list(record_of(self).network_outbound()); });
-}
-PyObject* get_filesystem_read(PyObject* self, void*) {
-  return guarded([&] { return optional_list(record_of(self).filesystem_read()); });
-}
-PyObject* get_filesystem_write(PyObject* self, void*) {
-  return guarded([&] { return optional_list(record_of(self).filesystem_write()); });
+// A list of the record's flat view: a new list on every access, or None.
+template <const TextList* (Permissions::*List)() const>
+PyObject* get_list(PyObject* self, void*) {
+  return guarded([&] {
+    const TextList* list = (record_of(self).*List)();
+    return list ? to_python(*list) : none();
+  });
 }
 PyObject* get_subprocess(PyObject* self, void*) {
   const std::optional<bool> v = record_of(self).subprocess;
@@ -107,9 +103,9 @@ PyObject* get_subprocess(PyObject* self, void*) {
 }
 
 PyGetSetDef permissions_getset[] = {
-    {"network_outbound", get_network_outbound, nullptr, nullptr, nullptr},
-    {"filesystem_read", get_filesystem_read, nullptr, nullptr, nullptr},
-    {"filesystem_write", get_filesystem_write, nullptr, nullptr, nullptr},
+    {"network_outbound", get_list<&Permissions::network_outbound>, nullptr, nullptr, nullptr},
+    {"filesystem_read", get_list<&Permissions::filesystem_read>, nullptr, nullptr, nullptr},
+    {"filesystem_write", get_list<&Permissions::filesystem_write>, nullptr, nullptr, nullptr},
     {"subprocess", get_subprocess, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -132,16 +128,13 @@ PyType_Spec permissions_spec = {
 // by its __module__ ("<unknown>" when unreadable) and __qualname__.
 PyObject* violation_new(PyTypeObject* cls, PyObject*, PyObject*) {
   auto* type = reinterpret_cast<PyObject*>(cls);
-  PyObject* module_attr = interned(Name::Module);
-  PyObject* qualname_attr = interned(Name::Qualname);
-  if (!module_attr || !qualname_attr) return nullptr;
-  Ref module = Ref::steal(PyObject_GetAttr(type, module_attr));
+  Ref module = Ref::steal(PyObject_GetAttrString(type, "__module__"));
   if (!module || !PyUnicode_Check(module.get())) {
     PyErr_Clear();
     module = Ref::steal(PyUnicode_FromString("<unknown>"));
     if (!module) return nullptr;
   }
-  Ref qualname = Ref::steal(PyObject_GetAttr(type, qualname_attr));
+  Ref qualname = Ref::steal(PyObject_GetAttrString(type, "__qualname__"));
   if (!qualname) return nullptr;
   PyErr_Format(PyExc_TypeError, "cannot create '%S.%S' instances", module.get(), qualname.get());
   return nullptr;
@@ -187,12 +180,13 @@ PyObject* permission_violation_class() {
   return violation_cell.get([] { return PyType_FromSpec(&violation_spec); });
 }
 
-const Permissions* permissions_record(PyObject* o) {
+std::optional<const Permissions*> to_permissions(PyObject* o, const char* param) {
   PyObject* cls = permissions_class();
-  if (!cls) return nullptr;
+  if (!cls) return std::nullopt;
   // The class takes no subclasses, so an exact type test is the instance test.
-  if (reinterpret_cast<PyObject*>(Py_TYPE(o)) != cls) return nullptr;
-  return &record_of(o);
+  if (reinterpret_cast<PyObject*>(Py_TYPE(o)) == cls) return &record_of(o);
+  refuse(o, "Permissions", param);
+  return std::nullopt;
 }
 
 PyObject* new_permission_violation(permissions::Violation&& v) {

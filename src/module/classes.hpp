@@ -2,6 +2,8 @@
 // PermissionViolation (one uncovered permission, created only here).
 #pragma once
 
+#include <optional>
+
 #include "common/permissions_record.hpp"
 #include "module/python.hpp"
 #include "permissions/budget.hpp"
@@ -13,9 +15,9 @@ namespace morvane::py {
 PyObject* permissions_class();
 PyObject* permission_violation_class();
 
-// The record of a Permissions instance, or null when `o` is not one (an error
-// is set only if the class itself could not be created).
-const Permissions* permissions_record(PyObject* o);
+// The converter of a Permissions argument: the instance's record, borrowed
+// for the duration of the call.
+std::optional<const Permissions*> to_permissions(PyObject* o, const char* param);
 
 // A new PermissionViolation holding `v`'s texts; null with an error set.
 PyObject* new_permission_violation(permissions::Violation&& v);

@@ -14,7 +14,6 @@
 #include "module/boundary.hpp"
 #include "module/classes.hpp"
 #include "module/functions.hpp"
-#include "module/names.hpp"
 #include "module/python.hpp"
 #include "module/ref.hpp"
 
@@ -22,45 +21,35 @@ namespace morvane::py {
 namespace {
 
 // Appends `name` to the module's __all__ (created when missing) and sets the
-// attribute, keeping the two in step.
-bool add(PyObject* module, PyObject* name, PyObject* value) {
-  PyObject* all_name = interned(Name::All);
-  if (!all_name) return false;
-  Ref all = Ref::steal(PyObject_GetAttr(module, all_name));
+// attribute, keeping the two in step. A null `value` is a failure already set.
+bool add(PyObject* module, const char* name, PyObject* value) {
+  if (!value) return false;
+  Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
   if (!all) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
     PyErr_Clear();
     all = Ref::steal(PyList_New(0));
-    if (!all || PyObject_SetAttr(module, all_name, all.get()) < 0) return false;
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
   }
-  if (PyList_Append(all.get(), name) < 0) return false;
-  return PyObject_SetAttr(module, name, value) == 0;
-}
-
-bool add_class(PyObject* module, const char* name, PyObject* cls) {
-  if (!cls) return false;
   Ref key = Ref::steal(PyUnicode_FromString(name));
-  return key && add(module, key.get(), cls);
+  if (!key || PyList_Append(all.get(), key.get()) < 0) return false;
+  return PyObject_SetAttr(module, key.get(), value) == 0;
 }
 
 // Wraps a method definition with the module as self and the module's name as
 // __module__; METH_STATIC makes the interpreter pass no self and show
-// __self__ as None. The attribute name is read back from the function.
+// __self__ as None.
 bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* def, bool listed = true) {
   Ref fn = Ref::steal(PyCMethod_New(def, module, module_name, nullptr));
   if (!fn) return false;
-  PyObject* name_attr = interned(Name::Name);
-  if (!name_attr) return false;
-  Ref name = Ref::steal(PyObject_GetAttr(fn.get(), name_attr));
-  if (!name) return false;
-  if (!listed) return PyObject_SetAttr(module, name.get(), fn.get()) == 0;
-  return add(module, name.get(), fn.get());
+  if (!listed) return PyObject_SetAttrString(module, def->ml_name, fn.get()) == 0;
+  return add(module, def->ml_name, fn.get());
 }
 
 int exec_module(PyObject* module) noexcept {
   PyObject* done = guarded([&]() -> PyObject* {
-    if (!add_class(module, "Permissions", permissions_class())) return nullptr;
-    if (!add_class(module, "PermissionViolation", permission_violation_class())) return nullptr;
+    if (!add(module, "Permissions", permissions_class())) return nullptr;
+    if (!add(module, "PermissionViolation", permission_violation_class())) return nullptr;
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     if (!module_name) return nullptr;
     for (PyMethodDef& def : module_functions())

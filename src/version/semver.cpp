@@ -236,19 +236,12 @@ std::string_view strip_leading_zeros(std::string_view s) {
   return first == std::string_view::npos ? std::string_view() : s.substr(first);
 }
 
-// Numeric segments rank below alphanumeric ones; alphanumeric ones compare by
-// ASCII bytes, a proper prefix ranking below the longer text.
-std::strong_ordering compare_prerelease_segment(std::string_view a, std::string_view b) {
-  const bool a_numeric = digits_only(a);
-  const bool b_numeric = digits_only(b);
-  if (a_numeric && b_numeric) return compare_magnitude(a, b);
-  if (a_numeric != b_numeric) return a_numeric ? std::strong_ordering::less : std::strong_ordering::greater;
-  return a <=> b;
-}
-
-// As pre-release segments, except that numeric segments may carry leading
-// zeros: equal values are ordered by length, so "1" < "01" < "001".
-std::strong_ordering compare_build_segment(std::string_view a, std::string_view b) {
+// Numeric segments rank below alphanumeric ones and compare by value, equal
+// values by length: build metadata may carry leading zeros, and orders
+// "1" < "01" < "001" (a pre-release number has none, so its value decides).
+// Alphanumeric segments compare by ASCII bytes, a proper prefix ranking below
+// the longer text.
+std::strong_ordering compare_segment(std::string_view a, std::string_view b) {
   const bool a_numeric = digits_only(a);
   const bool b_numeric = digits_only(b);
   if (a_numeric && b_numeric) {
@@ -262,8 +255,7 @@ std::strong_ordering compare_build_segment(std::string_view a, std::string_view 
 // Two non-empty identifier lists, segment by segment; when one runs out with
 // every compared segment equal, the longer list ranks above. Valid lists
 // hold no empty segment, so an emptied remainder means the list has ended.
-template <class CompareSegment>
-std::strong_ordering compare_identifier_lists(std::string_view a, std::string_view b, CompareSegment compare_segment) {
+std::strong_ordering compare_identifier_lists(std::string_view a, std::string_view b) {
   while (!a.empty() && !b.empty()) {
     const auto order = compare_segment(take_segment(a), take_segment(b));
     if (order != 0) return order;
@@ -328,12 +320,12 @@ bool satisfies(const Version& v, const Range& r) {
 
 std::strong_ordering compare_prerelease(std::string_view a, std::string_view b) {
   if (a.empty() || b.empty()) return a.empty() <=> b.empty();
-  return compare_identifier_lists(a, b, compare_prerelease_segment);
+  return compare_identifier_lists(a, b);
 }
 
 std::strong_ordering compare_build(std::string_view a, std::string_view b) {
   if (a.empty() || b.empty()) return !a.empty() <=> !b.empty();
-  return compare_identifier_lists(a, b, compare_build_segment);
+  return compare_identifier_lists(a, b);
 }
 
 std::strong_ordering compare(const Version& a, const Version& b) {

@@ -5,6 +5,8 @@ from hypothesis import given, strategies as st
 
 from morvane_core import is_domain_allowed, is_path_allowed
 
+from allow_list_model import domain_model, path_model
+
 PATHS = [
     # (request, entries, expected)
     ("", [], False),
@@ -97,33 +99,6 @@ DOMAINS = [
 @pytest.mark.parametrize("domain, entries, expected", DOMAINS)
 def test_domain_test(domain, entries, expected):
     assert is_domain_allowed(domain, entries) is expected
-
-
-# A small model of the two rules, for property tests over arbitrary text.
-def path_model(request, entries):
-    n = request.replace("\\", "/")
-    if ".." in n:
-        return False
-    for e in entries:
-        p = e.replace("\\", "/")
-        if p == n:
-            return True
-        if len(p) >= 3 and p.endswith("/**"):
-            base = p[:-3]
-            if n == base or n.startswith(base + "/"):
-                return True
-    return False
-
-
-def domain_model(domain, entries):
-    for e in entries:
-        if e == domain:
-            return True
-        if len(e) >= 2 and e.startswith("*."):
-            base = e[2:]
-            if domain == base or domain.endswith("." + base):
-                return True
-    return False
 
 
 path_text = st.text(alphabet="ab/\\.*é", max_size=8)
