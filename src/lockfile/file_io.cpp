@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -36,13 +36,6 @@ std::unexpected<Failure> os_failure(int err) { return fail(ErrorClass::OSError, 
 
 std::unexpected<Failure> nul_failure() { return fail(ErrorClass::OSError, nul_in_path_message); }
 
-int open_retrying(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do fd = ::open(path, flags, mode);
-  while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
 int openat_retrying(int dir, const char* path, int flags, mode_t mode = 0) {
   int fd;
   do fd = ::openat(dir, path, flags, mode);
@@ -66,25 +59,19 @@ Outcome<void> write_all(int fd, std::string_view content) {
 // Truncates and rewrites the file: not atomic, used only where a replacement
 // is impossible or would change what the path is.
 Outcome<void> write_in_place(const std::string& path, std::string_view content) {
-  UniqueFd fd(open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  UniqueFd fd(openat_retrying(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!fd) return os_failure(errno);
   return write_all(fd.get(), content);
 }
 
 // The target of the symbolic link at `path`, or false (errno set) when `path`
-// is no link or cannot be read.
+// is no link or cannot be read. A link's text is shorter than PATH_MAX.
 bool read_link(const std::string& path, std::string& target) {
-  std::size_t capacity = 256;
-  for (;;) {
-    target.resize(capacity);
-    const ssize_t n = ::readlink(path.c_str(), target.data(), capacity);
-    if (n < 0) return false;
-    if (static_cast<std::size_t>(n) < capacity) {
-      target.resize(static_cast<std::size_t>(n));
-      return true;
-    }
-    capacity *= 2;
-  }
+  char text[PATH_MAX];
+  const ssize_t n = ::readlink(path.c_str(), text, sizeof text);
+  if (n < 0) return false;
+  target.assign(text, static_cast<std::size_t>(n));
+  return true;
 }
 
 // Follows symbolic links at the end of `path` and returns the path of the
@@ -105,17 +92,13 @@ Outcome<std::string> follow_final_links(std::string path) {
   }
 }
 
-// A name no other writer can predict: ".<stem>.<16 hex digits>.tmp".
+// A name no other writer can predict: ".<stem>.<16 hex digits>.tmp". Should
+// the system have no randomness to give, O_EXCL still keeps the name safe.
 std::string temp_name(std::string_view base) {
   static std::atomic<std::uint64_t> counter{0};
   std::uint64_t bits = 0;
-  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
-    // No entropy yet (very early boot): a mix that O_EXCL still keeps safe.
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    bits = static_cast<std::uint64_t>(now.tv_nsec) * 0x9E3779B97F4A7C15ULL ^
-           static_cast<std::uint64_t>(now.tv_sec) << 20 ^ static_cast<std::uint64_t>(::getpid()) << 40 ^
-           counter.fetch_add(1) * 0xBF58476D1CE4E5B9ULL;
+  if (::getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+    bits = counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL ^ static_cast<std::uint64_t>(::getpid()) << 40;
   }
   static constexpr char hex_digits[] = "0123456789abcdef";
   std::string name = ".";
@@ -274,7 +257,7 @@ Outcome<Replacement> replace_through_temp(int dir, const std::string& base, cons
 Outcome<FileBytes> read_file(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return nul_failure();
   const std::string c_path(path);
-  UniqueFd fd(open_retrying(c_path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(openat_retrying(AT_FDCWD, c_path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) return os_failure(errno);
 
   // One byte more than the size, so that the read that finds the end needs
@@ -341,7 +324,7 @@ Outcome<void> replace_file(std::string_view path_view, std::string_view content)
   if (base.empty() || base == "." || base == "..") return write_in_place(path, content);
 
   // O_PATH: the directory needs to be searchable, not readable, as for open.
-  UniqueFd dir(open_retrying(dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(openat_retrying(AT_FDCWD, dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!dir) return os_failure(errno);
 
   struct stat old{};
