@@ -268,7 +268,8 @@ def run(skills=10_000, repeat=15):
         rows.append(common.Row("read_lockfile peak memory", case, ours, "limit: 4x file size", 4.0, 1,
                                unit="x file size"))
         for kind in (["baseline"] if BASELINE else []) + ["stdlib"] + (["orjson"] if orjson is not None else []):
-            rows.append(common.Row("read_lockfile peak memory", case, ours, kind, peak_growth(kind, path) / size,
+            peer = f"build {BASELINE[0]}" if kind == "baseline" else kind
+            rows.append(common.Row("read_lockfile peak memory", case, ours, peer, peak_growth(kind, path) / size,
                                    unit="x file size"))
     return rows
 
