@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "common/os_error.hpp"
 #include "common/unique_fd.hpp"
@@ -142,7 +143,9 @@ class TempFile {
     return os_failure(EEXIST);
   }
 
-  TempFile(TempFile&&) = default;
+  // A moved-from file must not remove the name it handed over.
+  TempFile(TempFile&& o) noexcept
+      : dir_(o.dir_), name_(std::exchange(o.name_, {})), fd_(std::move(o.fd_)), renamed_(o.renamed_) {}
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   ~TempFile() {
