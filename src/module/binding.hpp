@@ -82,17 +82,24 @@ std::optional<Inner> or_none(PyObject* o, const char* param) {
 // convert each in parameter order with its converter (stopping at the first
 // failure), then hand the native values to `op`, which returns the Python
 // result (a new reference, or null with an error set).
+// (The conversion is a function of its own, not a lambda inside `call`:
+// clang cannot expand the converter pack inside a generic lambda.)
+template <auto... Convert, std::size_t... I>
+bool convert_each(std::tuple<decltype(Convert(nullptr, nullptr))...>& values,
+                  const std::array<PyObject*, sizeof...(Convert)>& bound,
+                  const std::array<const char*, sizeof...(Convert)>& params, std::index_sequence<I...>) {
+  return ((std::get<I>(values) = Convert(bound[I], params[I]), std::get<I>(values).has_value()) && ...);
+}
+
 template <auto... Convert, class Op>
 PyObject* call(const Signature<sizeof...(Convert)>& sig, PyObject* args, PyObject* kwargs, Op&& op) {
   std::array<PyObject*, sizeof...(Convert)> bound;
   if (!bind(sig.name, sig.params, sig.required, args, kwargs, bound)) return nullptr;
-  return [&]<std::size_t... I>(std::index_sequence<I...>) -> PyObject* {
-    std::tuple<decltype(Convert(nullptr, nullptr))...> values;
-    const bool converted =
-        ((std::get<I>(values) = Convert(bound[I], sig.params[I]), std::get<I>(values).has_value()) && ...);
-    if (!converted) return nullptr;
-    return op(*std::get<I>(values)...);
-  }(std::make_index_sequence<sizeof...(Convert)>{});
+  std::tuple<decltype(Convert(nullptr, nullptr))...> values;
+  if (!convert_each<Convert...>(values, bound, sig.params, std::make_index_sequence<sizeof...(Convert)>{})) {
+    return nullptr;
+  }
+  return std::apply([&](auto&... value) -> PyObject* { return op(*value...); }, values);
 }
 
 // Result conversions: each returns a new reference or null with an error set.
