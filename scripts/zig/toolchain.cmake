@@ -22,6 +22,8 @@ set(CMAKE_CXX_COMPILER "${CMAKE_CURRENT_LIST_DIR}/c++")
 set(CMAKE_AR "${CMAKE_CURRENT_LIST_DIR}/ar" CACHE FILEPATH "" FORCE)
 set(CMAKE_RANLIB "${CMAKE_CURRENT_LIST_DIR}/ranlib" CACHE FILEPATH "" FORCE)
 set(CMAKE_STRIP "${CMAKE_CURRENT_LIST_DIR}/strip" CACHE FILEPATH "" FORCE)
+# The linker leaves out the symbol table and debug information at once.
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-s")
 
 # Only the private folder is searched for headers and libraries.
 set(CMAKE_FIND_ROOT_PATH "${_deps}")
