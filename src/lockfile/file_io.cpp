@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "common/os_error.hpp"
+#include "common/posix.hpp"
 #include "common/unique_fd.hpp"
 
 namespace morvane::lockfile {
@@ -36,13 +37,6 @@ constexpr std::size_t max_temp_stem_bytes = 200;
 std::unexpected<Failure> os_failure(int err) { return fail(ErrorClass::OSError, os_error_text(err)); }
 
 std::unexpected<Failure> nul_failure() { return fail(ErrorClass::OSError, nul_in_path_message); }
-
-int openat_retrying(int dir, const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do fd = ::openat(dir, path, flags, mode);
-  while (fd < 0 && errno == EINTR);
-  return fd;
-}
 
 Outcome<void> write_all(int fd, std::string_view content) {
   while (!content.empty()) {

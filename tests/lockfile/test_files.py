@@ -1,13 +1,9 @@
 """read_lockfile and write_lockfile on the file system: results, failures and what stays on disk."""
 
-import contextlib
 import os
-import shutil
 import stat
-import tempfile
 import subprocess
 import sys
-import traceback
 
 import pytest
 
@@ -15,7 +11,7 @@ import morvane_core
 
 DOC = '{"lockfileVersion":1,"skills":{}}'
 STORED = b'{\n  "lockfileVersion": 1,\n  "skills": {}\n}\n'
-NOBODY = 65534
+NOBODY = 65534  # the user the unprivileged tests run as
 
 
 def os_error(fn, *args):
@@ -317,39 +313,6 @@ class TestWrite:
 
 # ---- Permission checks, as a user whom permission bits bind (root's are overridden).
 
-def run_unprivileged(fn):
-    """Runs fn() in a forked child as `nobody` when this process is root."""
-    pid = os.fork()
-    if pid == 0:
-        code = 1
-        try:
-            if os.geteuid() == 0:
-                os.setgroups([])
-                os.setgid(NOBODY)
-                os.setuid(NOBODY)
-            fn()
-            code = 0
-        except BaseException:
-            traceback.print_exc()
-        finally:
-            os._exit(code)
-    _, status = os.waitpid(pid, 0)
-    assert os.waitstatus_to_exitcode(status) == 0
-
-
-@pytest.fixture
-def shared_dir():
-    """A directory the unprivileged child owns."""
-    path = tempfile.mkdtemp(prefix="lockfile-perm-")
-    os.chmod(path, 0o755)
-    if os.geteuid() == 0:
-        os.chown(path, NOBODY, NOBODY)
-    yield path
-    with contextlib.suppress(OSError):
-        os.chmod(path, 0o755)
-    shutil.rmtree(path, ignore_errors=True)
-
-
 def owned_file(path, content, mode):
     with open(path, "wb") as f:
         f.write(content)
@@ -359,7 +322,7 @@ def owned_file(path, content, mode):
 
 
 class TestPermissions:
-    def test_read_only_file_is_refused_and_kept(self, shared_dir):
+    def test_read_only_file_is_refused_and_kept(self, shared_dir, run_unprivileged):
         path = os.path.join(shared_dir, "ro.lock")
         owned_file(path, b"old", 0o444)
 
@@ -370,7 +333,7 @@ class TestPermissions:
         assert open(path, "rb").read() == b"old"
         assert listing(shared_dir) == ["ro.lock"]
 
-    def test_unreadable_file(self, shared_dir):
+    def test_unreadable_file(self, shared_dir, run_unprivileged):
         path = os.path.join(shared_dir, "secret.lock")
         owned_file(path, DOC.encode(), 0o200)
 
@@ -379,7 +342,7 @@ class TestPermissions:
 
         run_unprivileged(child)
 
-    def test_read_only_directory_writes_a_writable_file_in_place(self, shared_dir):
+    def test_read_only_directory_writes_a_writable_file_in_place(self, shared_dir, run_unprivileged):
         path = os.path.join(shared_dir, "w.lock")
         owned_file(path, b"old", 0o644)
         os.chmod(shared_dir, 0o555)
@@ -393,7 +356,7 @@ class TestPermissions:
         assert open(path, "rb").read() == STORED
         assert listing(shared_dir) == ["w.lock"]
 
-    def test_read_only_directory_refuses_a_new_file(self, shared_dir):
+    def test_read_only_directory_refuses_a_new_file(self, shared_dir, run_unprivileged):
         os.chmod(shared_dir, 0o555)
 
         def child():
@@ -403,7 +366,7 @@ class TestPermissions:
         run_unprivileged(child)
         assert listing(shared_dir) == []
 
-    def test_directory_without_search_permission(self, shared_dir):
+    def test_directory_without_search_permission(self, shared_dir, run_unprivileged):
         inner = os.path.join(shared_dir, "inner")
         os.mkdir(inner)
         if os.geteuid() == 0:
@@ -420,7 +383,7 @@ class TestPermissions:
         assert listing(inner) == []
 
     @pytest.mark.skipif(os.geteuid() != 0, reason="needs a file owned by another user")
-    def test_sticky_directory_writes_another_users_file_in_place(self, shared_dir):
+    def test_sticky_directory_writes_another_users_file_in_place(self, shared_dir, run_unprivileged):
         # The directory lets nobody create files but not replace root's file;
         # the file itself is writable by all.
         os.chown(shared_dir, 0, 0)
@@ -459,7 +422,7 @@ class TestWhatAReplacementWouldChange:
         (0o6755, (4321, 8765), 0),         # set-user-ID and set-group-ID bits
         (0o1644, (4321, 8765), 0),         # the sticky bit
     ])
-    def test_owner_group_and_special_bits(self, shared_dir, mode, owner, writer):
+    def test_owner_group_and_special_bits(self, shared_dir, mode, owner, writer, run_unprivileged):
         os.chmod(shared_dir, 0o777)
         path = os.path.join(shared_dir, "x.lock")
         with open(path, "wb") as f:
