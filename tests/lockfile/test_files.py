@@ -1,9 +1,12 @@
 """read_lockfile and write_lockfile on the file system: results, failures and what stays on disk."""
 
 import os
+import pathlib
+import shutil
 import stat
 import subprocess
 import sys
+import tempfile
 
 import pytest
 
@@ -446,6 +449,45 @@ class TestWhatAReplacementWouldChange:
         assert run.returncode == 0, run.stderr
         assert run.stdout == STORED
         assert listing(tmp_path) == []
+
+    @pytest.mark.parametrize("shape", ["/proc/self/fd/{fd}", "/dev/fd/{fd}"])
+    def test_descriptor_link_to_a_live_file(self, tmp_path, shape):
+        path = tmp_path / "held.lock"
+        path.write_bytes(b"old content")
+        inode = path.stat().st_ino
+        fd = os.open(path, os.O_RDONLY)
+        try:
+            morvane_core.write_lockfile(shape.format(fd=fd), DOC)
+            assert os.pread(fd, 1000, 0) == STORED  # the holder sees the new content
+        finally:
+            os.close(fd)
+        assert path.stat().st_ino == inode
+        assert listing(tmp_path) == ["held.lock"]
+
+    def test_dev_stdout_on_a_file_keeps_the_caller_output(self, tmp_path):
+        code = "import sys, morvane_core; morvane_core.write_lockfile('/dev/stdout', sys.argv[1]); print('after')"
+        with open(tmp_path / "out.json", "ab") as out:  # a shell's `>> out.json`
+            run = subprocess.run([sys.executable, "-c", code, DOC], stdout=out, stderr=subprocess.PIPE, timeout=60)
+        assert run.returncode == 0, run.stderr
+        assert (tmp_path / "out.json").read_bytes() == STORED + b"after\n"
+
+    @pytest.mark.parametrize("source_dir", ["same file system", "/dev/shm"])
+    def test_a_bind_mounted_file_is_written_in_place(self, tmp_path, source_dir):
+        if subprocess.run(["unshare", "-rm", "true"], capture_output=True).returncode != 0:
+            pytest.skip("no user and mount namespaces here")
+        source = pathlib.Path(tempfile.mkdtemp(dir=None if source_dir == "same file system" else source_dir))
+        try:
+            (source / "mounted.lock").write_bytes(b"old")
+            target = tmp_path / "skills-lock.json"
+            target.write_bytes(b"")
+            code = "import sys, morvane_core; morvane_core.write_lockfile(sys.argv[1], sys.argv[2])"
+            mount_and_write = 'mount --bind "$1" "$2" && "$3" -c "$4" "$2" "$5"'
+            run = subprocess.run(["unshare", "-rm", "sh", "-c", mount_and_write, "sh", source / "mounted.lock",
+                                  target, sys.executable, code, DOC], capture_output=True, text=True, timeout=60)
+            assert run.returncode == 0, run.stderr
+            assert (source / "mounted.lock").read_bytes() == STORED
+        finally:
+            shutil.rmtree(source)
 
     def test_descriptor_of_a_deleted_file(self, tmp_path):
         fd = os.open(tmp_path / "log.txt", os.O_RDWR | os.O_CREAT, 0o644)
