@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <climits>
 
-#include "common/os_error.hpp"
 #include "common/posix.hpp"
 
 namespace morvane::archive {
@@ -21,8 +20,6 @@ constexpr mode_t directory_mode = 0777;
 constexpr mode_t file_mode = 0666;
 // O_PATH: the handles only anchor *at calls, so no read permission is needed.
 constexpr int directory_flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-std::unexpected<std::string> os_failure(int errnum) { return std::unexpected(os_error_text(errnum)); }
 
 bool is_directory(const std::string& path) {
   struct stat st;
@@ -113,8 +110,9 @@ constexpr int max_create_attempts = 4;
 }  // namespace
 
 std::expected<Destination, std::string> Destination::open(std::string_view dest) {
-  if (dest.find('\0') != std::string_view::npos) return std::unexpected(nul_in_path_message);
-  const std::string path(dest);
+  auto checked = system_path(dest);
+  if (!checked) return std::unexpected(std::move(checked.error()));
+  const std::string& path = *checked;
   if (const int err = make_directories(path); err != 0) return os_failure(err);
   const int fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return os_failure(errno);
@@ -122,7 +120,8 @@ std::expected<Destination, std::string> Destination::open(std::string_view dest)
   return Destination(UniqueFd(fd), path.size() + separator);
 }
 
-std::expected<void, std::string> Destination::check_length(std::string_view rel) const {
+std::expected<void, std::string> Destination::check_path(std::string_view rel) const {
+  if (auto checked = system_path(rel); !checked) return std::unexpected(std::move(checked.error()));
   // The target, written as `dest` joined with `rel`, is held to the system's
   // path length, as path-based calls on it would be. This also bounds the
   // depth of every path resolved below.
@@ -273,14 +272,14 @@ std::expected<int, std::string> Destination::open_directory(std::string_view rel
 }
 
 std::expected<void, std::string> Destination::make_directory(std::string_view rel) {
-  if (auto ok = check_length(rel); !ok) return ok;
+  if (auto ok = check_path(rel); !ok) return ok;
   auto dir = open_directory(rel);
   if (!dir) return std::unexpected(std::move(dir.error()));
   return {};
 }
 
 std::expected<UniqueFd, std::string> Destination::create_file(std::string_view rel) {
-  if (auto ok = check_length(rel); !ok) return std::unexpected(std::move(ok.error()));
+  if (auto ok = check_path(rel); !ok) return std::unexpected(std::move(ok.error()));
   const std::size_t slash = rel.rfind('/');
   const std::string_view file_name = slash == std::string_view::npos ? rel : rel.substr(slash + 1);
   // "x/" or "x/." names a directory, which a regular file cannot be created as.

@@ -54,7 +54,9 @@ class Destination {
     std::size_t pieces;  // pieces of the requested path it covers
   };
 
-  std::expected<void, std::string> check_length(std::string_view rel) const;
+  // Refuses a relative path that holds a NUL byte or that, joined to `dest`,
+  // is longer than the system takes.
+  std::expected<void, std::string> check_path(std::string_view rel) const;
   // Sets path_ and ends_ to the pieces of `rel` that name directories.
   void set_path(std::string_view rel);
   // Pieces [from, to) of path_, with the slashes between them.

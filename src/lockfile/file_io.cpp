@@ -16,16 +16,12 @@
 #include <string>
 #include <utility>
 
-#include "common/os_error.hpp"
 #include "common/posix.hpp"
 #include "common/unique_fd.hpp"
 
 namespace morvane::lockfile {
 namespace {
 
-// The largest count one read or write call is asked for (the largest signed
-// 32-bit value, which every platform's read and write accept).
-constexpr std::size_t max_io_bytes = 2'147'483'647;
 // Buffer for a file whose size is unknown (fstat failed or reported 0).
 constexpr std::size_t unknown_size_read_bytes = 8192;
 // The kernel's own limit on links followed in one lookup; beyond it, ELOOP.
@@ -38,18 +34,8 @@ constexpr std::size_t max_temp_stem_bytes = 200;
 
 std::unexpected<Failure> os_failure(int err) { return fail(ErrorClass::OSError, os_error_text(err)); }
 
-std::unexpected<Failure> nul_failure() { return fail(ErrorClass::OSError, nul_in_path_message); }
-
 Outcome<void> write_all(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t n = ::write(fd, content.data(), std::min(content.size(), max_io_bytes));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return os_failure(errno);
-    }
-    if (n == 0) return fail(ErrorClass::OSError, "failed to write whole buffer");
-    content.remove_prefix(static_cast<std::size_t>(n));
-  }
+  if (auto written = morvane::write_all(fd, content); !written) return fail(ErrorClass::OSError, written.error());
   return {};
 }
 
@@ -277,10 +263,10 @@ Outcome<Replacement> replace_through_temp(int dir, const std::string& base, cons
 
 }  // namespace
 
-Outcome<FileBytes> read_file(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return nul_failure();
-  const std::string c_path(path);
-  UniqueFd fd(openat_retrying(AT_FDCWD, c_path.c_str(), O_RDONLY | O_CLOEXEC));
+Outcome<FileBytes> read_file(std::string_view path_view) {
+  auto path = system_path(path_view);
+  if (!path) return fail(ErrorClass::OSError, path.error());
+  UniqueFd fd(openat_retrying(AT_FDCWD, path->c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) return os_failure(errno);
 
   // One byte more than the size, so that the read that finds the end needs
@@ -319,8 +305,9 @@ Outcome<FileBytes> read_file(std::string_view path) {
 }
 
 Outcome<void> replace_file(std::string_view path_view, std::string_view content) {
-  if (path_view.find('\0') != std::string_view::npos) return nul_failure();
-  const std::string path(path_view);
+  auto checked = system_path(path_view);
+  if (!checked) return fail(ErrorClass::OSError, checked.error());
+  const std::string& path = *checked;
 
   // A path ending in a slash never names a regular file: the open gives the
   // exact error ("Is a directory", "Not a directory", ...).
