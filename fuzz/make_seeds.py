@@ -294,6 +294,9 @@ def gzip_variants(archive):
     yield "stored", gzip_member(archive, level=0)
     yield "fixed_huffman", gzip_member(archive, strategy=zlib.Z_FIXED)
     yield "two_members", gzip_member(archive) + gzip_member(b"second member")
+    half = len(archive) // 2
+    yield "split_members", gzip_member(archive[:half]) + gzip_member(b"") + gzip_member(archive[half:], level=0)
+    yield "members_then_zeros", gzip_member(archive[:700]) + gzip_member(archive[700:]) + bytes(64)
     yield "empty_content", gzip_member(b"")
     yield "bad_trailer", gzip_member(archive)[:-8] + b"\0" * 8
     yield "truncated", gzip_member(archive)[:-20]

@@ -1,11 +1,14 @@
-"""Fixtures for the tests that look at built files: the release artifacts and nm."""
+"""Fixtures shared across subsystems: the release artifacts and nm, and a user whom permission bits bind."""
 
+import contextlib
 import dataclasses
 import os
 import pathlib
 import platform
 import shutil
 import subprocess
+import tempfile
+import traceback
 import zipfile
 
 import pytest
@@ -67,3 +70,45 @@ def dynamic_symbols():
         return [line.split()[-1] for line in out.splitlines() if line.strip()]
 
     return run
+
+
+NOBODY = 65534
+
+
+@pytest.fixture
+def run_unprivileged():
+    """Runs fn() in a forked child as `nobody` when this process is root
+    (root's permission checks are overridden), and checks that it passed."""
+
+    def run(fn):
+        pid = os.fork()
+        if pid == 0:
+            code = 1
+            try:
+                if os.geteuid() == 0:
+                    os.setgroups([])
+                    os.setgid(NOBODY)
+                    os.setuid(NOBODY)
+                fn()
+                code = 0
+            except BaseException:
+                traceback.print_exc()
+            finally:
+                os._exit(code)
+        _, status = os.waitpid(pid, 0)
+        assert os.waitstatus_to_exitcode(status) == 0
+
+    return run
+
+
+@pytest.fixture
+def shared_dir():
+    """A directory the unprivileged child owns."""
+    path = tempfile.mkdtemp(prefix="morvane-perm-")
+    os.chmod(path, 0o755)
+    if os.geteuid() == 0:
+        os.chown(path, NOBODY, NOBODY)
+    yield path
+    with contextlib.suppress(OSError):
+        os.chmod(path, 0o755)
+    shutil.rmtree(path, ignore_errors=True)

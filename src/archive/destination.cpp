@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "common/os_error.hpp"
+#include "common/posix.hpp"
 
 namespace morvane::archive {
 
@@ -20,8 +20,6 @@ constexpr mode_t directory_mode = 0777;
 constexpr mode_t file_mode = 0666;
 // O_PATH: the handles only anchor *at calls, so no read permission is needed.
 constexpr int directory_flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-std::unexpected<std::string> os_failure(int errnum) { return std::unexpected(os_error_text(errnum)); }
 
 bool is_directory(const std::string& path) {
   struct stat st;
@@ -69,9 +67,41 @@ int open_beneath(int parent, const char* rel) {
 // kernel, or refused by a system-call filter.
 bool openat2_unavailable(int err) { return err == ENOSYS || err == EPERM || err == EINVAL; }
 
-// What a walk reports when something other than a directory stands where one
-// is needed (a link is not followed): the error mkdir gives.
-int in_the_way(int err) { return err == ENOTDIR || err == ELOOP ? EEXIST : err; }
+// What is reported when opening the directory `name` in `parent` failed with
+// `err`, `last` telling whether `name` is the directory asked for or one on
+// the way to it. When something other than a directory stands there, the
+// errors are mkdir's: "File exists" for the directory asked for, "Not a
+// directory" for one on the way. A link is never followed: it is refused as
+// "File exists" wherever it stands.
+int in_the_way(int parent, const char* name, int err, bool last) {
+  if (err != ENOTDIR && err != ELOOP) return err;
+  struct stat st;
+  const bool link = err == ELOOP || (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode));
+  return link || last ? EEXIST : ENOTDIR;
+}
+
+// A regular file with no other name: rewritten where it is, not replaced.
+bool is_lone_regular(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
+
+// Opens the existing file `name` in `dir`, which was found to be a regular
+// file with a single link, and truncates it, so that it keeps its inode, mode
+// and owner. The open follows no link and never blocks (a FIFO swapped in
+// meanwhile does not hang it); an empty handle when something else stands
+// there by then. A refused open (a read-only file, say) is the failure.
+std::expected<UniqueFd, std::string> rewrite_existing(int dir, const char* name, const struct stat& found) {
+  UniqueFd fd(openat_retrying(dir, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) {
+    if (errno == ELOOP || errno == ENOENT || errno == ENXIO || errno == EAGAIN) return UniqueFd();
+    return os_failure(errno);
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return os_failure(errno);
+  if (!is_lone_regular(st) || st.st_dev != found.st_dev || st.st_ino != found.st_ino) return UniqueFd();
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return os_failure(errno);
+  if (::ftruncate(fd.get(), 0) != 0) return os_failure(errno);
+  return fd;
+}
 
 // Attempts at creating a file afresh when something keeps reappearing at its
 // path between the removal and the creation.
@@ -80,8 +110,9 @@ constexpr int max_create_attempts = 4;
 }  // namespace
 
 std::expected<Destination, std::string> Destination::open(std::string_view dest) {
-  if (dest.find('\0') != std::string_view::npos) return std::unexpected(nul_in_path_message);
-  const std::string path(dest);
+  auto checked = system_path(dest);
+  if (!checked) return std::unexpected(std::move(checked.error()));
+  const std::string& path = *checked;
   if (const int err = make_directories(path); err != 0) return os_failure(err);
   const int fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return os_failure(errno);
@@ -89,7 +120,8 @@ std::expected<Destination, std::string> Destination::open(std::string_view dest)
   return Destination(UniqueFd(fd), path.size() + separator);
 }
 
-std::expected<void, std::string> Destination::check_length(std::string_view rel) const {
+std::expected<void, std::string> Destination::check_path(std::string_view rel) const {
+  if (auto checked = system_path(rel); !checked) return std::unexpected(std::move(checked.error()));
   // The target, written as `dest` joined with `rel`, is held to the system's
   // path length, as path-based calls on it would be. This also bounds the
   // depth of every path resolved below.
@@ -121,7 +153,7 @@ std::string_view Destination::pieces(std::size_t from, std::size_t to) const {
   return std::string_view(path_).substr(start, ends_[to - 1] - start);
 }
 
-std::expected<UniqueFd, std::string> Destination::make_child(int parent, std::string_view name) {
+std::expected<UniqueFd, std::string> Destination::make_child(int parent, std::string_view name, bool last) {
   if (created_directories_ >= max_created_directories) {
     return std::unexpected("tarball creates more than 20000 directories");
   }
@@ -131,8 +163,8 @@ std::expected<UniqueFd, std::string> Destination::make_child(int parent, std::st
   } else if (errno != EEXIST) {
     return os_failure(errno);
   }
-  const int fd = ::openat(parent, scratch_.c_str(), directory_flags);
-  if (fd < 0) return os_failure(in_the_way(errno));
+  const int fd = openat_retrying(parent, scratch_.c_str(), directory_flags);
+  if (fd < 0) return os_failure(in_the_way(parent, scratch_.c_str(), errno, last));
   return UniqueFd(fd);
 }
 
@@ -178,10 +210,10 @@ std::expected<Destination::Existing, std::string> Destination::deepest_by_walk(c
   std::size_t k = base_pieces;
   for (; k < ends_.size(); ++k) {
     scratch_.assign(pieces(k, k + 1));
-    const int fd = ::openat(current, scratch_.c_str(), directory_flags);
+    const int fd = openat_retrying(current, scratch_.c_str(), directory_flags);
     if (fd < 0) {
       if (errno == ENOENT) break;
-      return os_failure(in_the_way(errno));
+      return os_failure(in_the_way(current, scratch_.c_str(), errno, k + 1 == ends_.size()));
     }
     owned.reset(fd);
     current = fd;
@@ -231,7 +263,7 @@ std::expected<int, std::string> Destination::open_directory(std::string_view rel
   if (existing->owned) parent = keep(std::string(pieces(0, existing->pieces)), std::move(existing->owned));
   UniqueFd current;
   for (std::size_t k = existing->pieces; k < ends_.size(); ++k) {
-    auto child = make_child(parent, pieces(k, k + 1));
+    auto child = make_child(parent, pieces(k, k + 1), k + 1 == ends_.size());
     if (!child) return std::unexpected(std::move(child.error()));
     current = std::move(*child);
     parent = current.get();
@@ -240,14 +272,14 @@ std::expected<int, std::string> Destination::open_directory(std::string_view rel
 }
 
 std::expected<void, std::string> Destination::make_directory(std::string_view rel) {
-  if (auto ok = check_length(rel); !ok) return ok;
+  if (auto ok = check_path(rel); !ok) return ok;
   auto dir = open_directory(rel);
   if (!dir) return std::unexpected(std::move(dir.error()));
   return {};
 }
 
 std::expected<UniqueFd, std::string> Destination::create_file(std::string_view rel) {
-  if (auto ok = check_length(rel); !ok) return std::unexpected(std::move(ok.error()));
+  if (auto ok = check_path(rel); !ok) return std::unexpected(std::move(ok.error()));
   const std::size_t slash = rel.rfind('/');
   const std::string_view file_name = slash == std::string_view::npos ? rel : rel.substr(slash + 1);
   // "x/" or "x/." names a directory, which a regular file cannot be created as.
@@ -257,12 +289,21 @@ std::expected<UniqueFd, std::string> Destination::create_file(std::string_view r
 
   scratch_.assign(file_name);
   for (int attempt = 1;; ++attempt) {
-    const int fd = ::openat(*dir, scratch_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, file_mode);
+    const int fd =
+        openat_retrying(*dir, scratch_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, file_mode);
     if (fd >= 0) return UniqueFd(fd);
     if (errno != EEXIST || attempt == max_create_attempts) return os_failure(errno);
-    // Replace what stands there rather than open it: a symbolic link or a hard
-    // link is removed and its target left as it was. unlinkat refuses a
-    // directory with EISDIR.
+    // Something stands there already. A regular file with a single link is
+    // rewritten in place.
+    struct stat st;
+    if (::fstatat(*dir, scratch_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && is_lone_regular(st)) {
+      auto existing = rewrite_existing(*dir, scratch_.c_str(), st);
+      if (!existing || *existing) return existing;
+    }
+    // Anything else is replaced rather than opened: a symbolic link or a
+    // hard-linked file is removed and its target or other names left as they
+    // were, as are a FIFO, a socket or a device. unlinkat refuses a directory
+    // with EISDIR.
     if (::unlinkat(*dir, scratch_.c_str(), 0) != 0 && errno != ENOENT) return os_failure(errno);
   }
 }

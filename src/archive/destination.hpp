@@ -30,9 +30,11 @@ class Destination {
   // Creates the directory at the relative path `rel` and its missing ancestors.
   std::expected<void, std::string> make_directory(std::string_view rel);
 
-  // Creates the regular file at the relative path `rel` afresh (0666 before the
-  // umask), creating its missing ancestors first, and returns it open for
-  // writing. Whatever non-directory stood at that path is removed first.
+  // Returns the regular file at the relative path `rel` open for writing and
+  // empty, creating its missing ancestors first. An existing regular file with
+  // a single link is truncated and keeps its inode, mode and owner; a file is
+  // created (0666 before the umask) where there was none, and where anything
+  // else stood, which is removed first (a link is never written through).
   std::expected<UniqueFd, std::string> create_file(std::string_view rel);
 
  private:
@@ -52,7 +54,9 @@ class Destination {
     std::size_t pieces;  // pieces of the requested path it covers
   };
 
-  std::expected<void, std::string> check_length(std::string_view rel) const;
+  // Refuses a relative path that holds a NUL byte or that, joined to `dest`,
+  // is longer than the system takes.
+  std::expected<void, std::string> check_path(std::string_view rel) const;
   // Sets path_ and ends_ to the pieces of `rel` that name directories.
   void set_path(std::string_view rel);
   // Pieces [from, to) of path_, with the slashes between them.
@@ -60,7 +64,8 @@ class Destination {
   std::expected<int, std::string> open_directory(std::string_view rel);
   std::expected<Existing, std::string> deepest_beneath(const Directory* base, std::size_t base_pieces);
   std::expected<Existing, std::string> deepest_by_walk(const Directory* base, std::size_t base_pieces);
-  std::expected<UniqueFd, std::string> make_child(int parent, std::string_view name);
+  // Creates (or opens) the directory `name` in `parent`; `last` when it ends the path.
+  std::expected<UniqueFd, std::string> make_child(int parent, std::string_view name, bool last);
   int keep(std::string path, UniqueFd fd);
 
   UniqueFd root_;

@@ -50,8 +50,9 @@ GzipReader::~GzipReader() {
 }
 
 bool GzipReader::parse_header() {
-  const unsigned char* p = data_.data();
-  const unsigned char* const end = p + data_.size();
+  const unsigned char* const start = data_.data() + member_start_;
+  const unsigned char* p = start;
+  const unsigned char* const end = data_.data() + data_.size();
   auto left = [&] { return static_cast<std::size_t>(end - p); };
 
   // ID1 ID2 CM FLG MTIME(4) XFL OS: the fixed ten bytes come first, whole.
@@ -78,18 +79,23 @@ bool GzipReader::parse_header() {
   if (flags & flag_hcrc) {
     if (left() < 2) return fail(eof_text);
     // The header CRC is the low half of the CRC-32 of every header byte before it.
-    const std::uint32_t crc = crc_of(0, data_.data(), static_cast<std::size_t>(p - data_.data()));
+    const std::uint32_t crc = crc_of(0, start, static_cast<std::size_t>(p - start));
     const std::uint32_t stored = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
     if ((crc & 0xffffu) != stored) return fail(checksum_text);
     p += 2;
   }
 
   // Raw deflate: the gzip wrapper is handled here, not by zlib.
-  if (::inflateInit2(&zs_, -MAX_WBITS) != Z_OK) return fail("cannot initialise the decompressor");
-  inflate_ready_ = true;
+  if (!inflate_ready_) {
+    if (::inflateInit2(&zs_, -MAX_WBITS) != Z_OK) return fail("cannot initialise the decompressor");
+    inflate_ready_ = true;
+  } else if (::inflateReset(&zs_) != Z_OK) {
+    return fail("cannot initialise the decompressor");
+  }
   zs_.next_in = const_cast<unsigned char*>(p);
   zs_.avail_in = 0;
   crc_ = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
+  length_ = 0;
   state_ = State::Body;
   return true;
 }
@@ -100,7 +106,12 @@ bool GzipReader::finish() {
   const auto left = static_cast<std::size_t>(data_.data() + data_.size() - p);
   if (left < 8) return fail(eof_text);
   if (load_le32(p) != crc_ || load_le32(p + 4) != length_) return fail(checksum_text);
-  state_ = State::Done;
+  // Another member follows only where the magic says so; anything else
+  // after the last member (zero padding, say) is not examined.
+  member_start_ = static_cast<std::size_t>(p + 8 - data_.data());
+  const bool another = data_.size() - member_start_ >= 2 && data_[member_start_] == 0x1f &&
+                       data_[member_start_ + 1] == 0x8b;
+  state_ = another ? State::Header : State::Done;
   return true;
 }
 
@@ -116,10 +127,18 @@ std::expected<std::size_t, std::string> GzipReader::read(std::span<unsigned char
 }
 
 std::size_t GzipReader::inflate_into(std::span<unsigned char> out) {
-  if (state_ == State::Header && !parse_header()) return 0;
-  if (state_ == State::Trailer) finish();
-  if (state_ != State::Body || out.empty()) return 0;
+  for (;;) {
+    if (state_ == State::Trailer && !finish()) return 0;
+    if (state_ == State::Header && !parse_header()) return 0;
+    if (state_ != State::Body || out.empty()) return 0;
+    const std::size_t produced = inflate_member(out);
+    // A member that ends before giving this read anything hands over to the
+    // next one, if there is one (an empty member gives nothing at all).
+    if (produced > 0 || state_ != State::Trailer) return produced;
+  }
+}
 
+std::size_t GzipReader::inflate_member(std::span<unsigned char> out) {
   const unsigned char* const end = data_.data() + data_.size();
   zs_.next_out = out.data();
   std::size_t produced = 0;
@@ -152,7 +171,6 @@ std::size_t GzipReader::inflate_into(std::span<unsigned char> out) {
     fail(truncated ? eof_text : rc == Z_MEM_ERROR ? "out of memory while decompressing" : corrupt_deflate_text);
     break;
   }
-  if (produced == 0 && state_ == State::Trailer) finish();
   return produced;
 }
 

@@ -1,7 +1,10 @@
-// Streaming reader of one gzip member (RFC 1952) held in memory.
+// Streaming reader of a gzip stream (RFC 1952) held in memory: one member, or
+// several back to back, read as one stream of bytes.
 //
-// The member header is parsed here; the deflate body goes through zlib's raw
+// Member headers are parsed here; the deflate bodies go through zlib's raw
 // inflate, fed from the caller's bytes in place through a fixed input window.
+// Bytes after a member that do not begin with the gzip magic are not a member
+// and are ignored.
 #pragma once
 
 #include <zlib.h>
@@ -22,9 +25,10 @@ class GzipReader {
   GzipReader& operator=(const GzipReader&) = delete;
 
   // Decompresses up to out.size() bytes into out and returns how many were
-  // produced. Returns 0 only at the end of the member, after its trailer has
-  // been checked; the trailer is examined only when a read asks for bytes past
-  // the last decompressed one. Failures are described by their display text.
+  // produced. Returns 0 only at the end of the last member, after its trailer
+  // has been checked; a trailer is examined only when a read asks for bytes
+  // past the last one its member holds. Failures are described by their
+  // display text.
   std::expected<std::size_t, std::string> read(std::span<unsigned char> out);
 
  private:
@@ -33,11 +37,14 @@ class GzipReader {
   // Records the first failure; returns false.
   bool fail(std::string text);
   std::size_t inflate_into(std::span<unsigned char> out);
+  // Inflates the current member's body until `out` is full or the body ends.
+  std::size_t inflate_member(std::span<unsigned char> out);
   bool parse_header();
-  // Checks the trailer and ends the member.
+  // Checks the trailer and ends the member: the next one follows, or the stream ends.
   bool finish();
 
   std::span<const unsigned char> data_;
+  std::size_t member_start_ = 0;  // offset in data_ of the current member's header
   State state_ = State::Header;
   z_stream zs_{};
   bool inflate_ready_ = false;

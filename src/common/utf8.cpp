@@ -83,6 +83,17 @@ void append_utf8_lossy(std::string& out, std::string_view bytes) {
   out.append(bytes.substr(clean_from));
 }
 
+std::size_t utf8_prefix_bytes(std::string_view text, std::size_t code_points) {
+  std::size_t i = 0;
+  for (; code_points > 0; --code_points) {
+    if (i == text.size()) return std::string_view::npos;
+    // A code point is its lead byte and the continuation bytes (10xxxxxx) after it.
+    do ++i;
+    while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80);
+  }
+  return i;
+}
+
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);

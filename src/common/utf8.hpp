@@ -18,6 +18,10 @@ bool is_valid_utf8(std::string_view bytes);
 // one on its own.
 void append_utf8_lossy(std::string& out, std::string_view bytes);
 
+// Bytes taken by the first `code_points` code points of the well-formed UTF-8
+// `text`, or npos when it holds fewer.
+std::size_t utf8_prefix_bytes(std::string_view text, std::size_t code_points);
+
 // Appends the UTF-8 form of the code point `cp`, which is at most U+10FFFF.
 void append_utf8(std::string& out, char32_t cp);
 

@@ -1,7 +1,9 @@
 #include "lockfile/file_io.hpp"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -14,15 +16,12 @@
 #include <string>
 #include <utility>
 
-#include "common/os_error.hpp"
+#include "common/posix.hpp"
 #include "common/unique_fd.hpp"
 
 namespace morvane::lockfile {
 namespace {
 
-// The largest count one read or write call is asked for (the largest signed
-// 32-bit value, which every platform's read and write accept).
-constexpr std::size_t max_io_bytes = 2'147'483'647;
 // Buffer for a file whose size is unknown (fstat failed or reported 0).
 constexpr std::size_t unknown_size_read_bytes = 8192;
 // The kernel's own limit on links followed in one lookup; beyond it, ELOOP.
@@ -35,25 +34,8 @@ constexpr std::size_t max_temp_stem_bytes = 200;
 
 std::unexpected<Failure> os_failure(int err) { return fail(ErrorClass::OSError, os_error_text(err)); }
 
-std::unexpected<Failure> nul_failure() { return fail(ErrorClass::OSError, nul_in_path_message); }
-
-int openat_retrying(int dir, const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do fd = ::openat(dir, path, flags, mode);
-  while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
 Outcome<void> write_all(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t n = ::write(fd, content.data(), std::min(content.size(), max_io_bytes));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return os_failure(errno);
-    }
-    if (n == 0) return fail(ErrorClass::OSError, "failed to write whole buffer");
-    content.remove_prefix(static_cast<std::size_t>(n));
-  }
+  if (auto written = morvane::write_all(fd, content); !written) return fail(ErrorClass::OSError, written.error());
   return {};
 }
 
@@ -75,15 +57,36 @@ bool read_link(const std::string& path, std::string& target) {
   return true;
 }
 
-// Follows symbolic links at the end of `path` and returns the path of the
-// file that an open of `path` would reach, or create through a dangling link.
-Outcome<std::string> follow_final_links(std::string path) {
+// Whether the symbolic link at `path` is one of the system's descriptor links
+// (/proc/self/fd/N and the like, which /dev/stdout and /dev/fd/N lead to):
+// such a link lives in the proc file system and stands for an open file
+// rather than a name.
+bool is_descriptor_link(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  struct statfs fs{};
+  return ::statfs(dir.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+}
+
+// The file that an open of a path would reach, or create through a dangling
+// link, found by following the symbolic links at the path's end.
+struct FinalTarget {
+  std::string path;
+  bool through_descriptor = false;  // a descriptor link was on the way
+};
+
+Outcome<FinalTarget> follow_final_links(std::string path) {
+  FinalTarget found;
   std::string target;
   for (int hops = 0;; ++hops) {
     // Anything but a readable link ends the walk; an error in the directories
     // on the way is reported when the directory is opened.
-    if (!read_link(path, target)) return path;
+    if (!read_link(path, target)) {
+      found.path = std::move(path);
+      return found;
+    }
     if (hops == max_symlink_hops) return os_failure(ELOOP);
+    if (is_descriptor_link(path)) found.through_descriptor = true;
     if (target.starts_with('/')) {
       path = target;
     } else {
@@ -166,7 +169,7 @@ class TempFile {
       if (name_.empty()) return Replacement::InPlace;
     }
     if (::renameat(dir_, name_.c_str(), dir_, base.c_str()) != 0) {
-      if (is_refusal(errno)) return Replacement::InPlace;
+      if (is_refusal(errno) || is_mount_refusal(errno)) return Replacement::InPlace;
       return os_failure(errno);
     }
     renamed_ = true;
@@ -177,6 +180,9 @@ class TempFile {
   TempFile(int dir, std::string name, UniqueFd fd) : dir_(dir), name_(std::move(name)), fd_(std::move(fd)) {}
 
   static bool is_refusal(int err) { return err == EACCES || err == EPERM || err == EROFS; }
+  // A rename cannot replace a mount point (EBUSY), nor reach across mounts
+  // (EXDEV): a file mounted over the target's name, say.
+  static bool is_mount_refusal(int err) { return err == EBUSY || err == EXDEV; }
   // File systems and kernels without O_TMPFILE answer with one of these.
   static bool unnamed_unsupported(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
 
@@ -259,10 +265,10 @@ Outcome<Replacement> replace_through_temp(int dir, const std::string& base, cons
 
 }  // namespace
 
-Outcome<FileBytes> read_file(std::string_view path) {
-  if (path.find('\0') != std::string_view::npos) return nul_failure();
-  const std::string c_path(path);
-  UniqueFd fd(openat_retrying(AT_FDCWD, c_path.c_str(), O_RDONLY | O_CLOEXEC));
+Outcome<FileBytes> read_file(std::string_view path_view) {
+  auto path = system_path(path_view);
+  if (!path) return fail(ErrorClass::OSError, path.error());
+  UniqueFd fd(openat_retrying(AT_FDCWD, path->c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) return os_failure(errno);
 
   // One byte more than the size, so that the read that finds the end needs
@@ -301,31 +307,35 @@ Outcome<FileBytes> read_file(std::string_view path) {
 }
 
 Outcome<void> replace_file(std::string_view path_view, std::string_view content) {
-  if (path_view.find('\0') != std::string_view::npos) return nul_failure();
-  const std::string path(path_view);
+  auto checked = system_path(path_view);
+  if (!checked) return fail(ErrorClass::OSError, checked.error());
+  const std::string& path = *checked;
 
   // A path ending in a slash never names a regular file: the open gives the
   // exact error ("Is a directory", "Not a directory", ...).
   if (path.empty() || path.ends_with('/')) return write_in_place(path, content);
 
-  auto target = follow_final_links(path);
-  if (!target) return std::unexpected(target.error());
-  if (*target != path) {
+  auto final_target = follow_final_links(path);
+  if (!final_target) return std::unexpected(final_target.error());
+  // A descriptor link stands for a file someone holds open: a replacement
+  // would leave the holder with the old file, so it is written in place.
+  if (final_target->through_descriptor) return write_in_place(path, content);
+  const std::string& target = final_target->path;
+  if (target != path) {
     // A link is replaced at the file it names only when its text leads to the
-    // same file as the link itself does: /dev/stdout on a pipe, or a
-    // descriptor of a deleted file under /proc, reads as a path but names
-    // no file there, and is written in place.
+    // same file as the link itself does; a relative text read below a linked
+    // folder may not, and is written in place.
     struct stat via_link{}, at_target{};
     if (::stat(path.c_str(), &via_link) == 0 &&
-        (::stat(target->c_str(), &at_target) != 0 || via_link.st_dev != at_target.st_dev ||
+        (::stat(target.c_str(), &at_target) != 0 || via_link.st_dev != at_target.st_dev ||
          via_link.st_ino != at_target.st_ino)) {
       return write_in_place(path, content);
     }
   }
-  const auto slash = target->rfind('/');
+  const auto slash = target.rfind('/');
   const std::string dir_path =
-      slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : target->substr(0, slash);
-  const std::string base = slash == std::string::npos ? *target : target->substr(slash + 1);
+      slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : target.substr(0, slash);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   if (base.empty() || base == "." || base == "..") return write_in_place(path, content);
 
   // O_PATH: the directory needs to be searchable, not readable, as for open.
@@ -343,6 +353,10 @@ Outcome<void> replace_file(std::string_view path_view, std::string_view content)
     // Devices and pipes are written to, not replaced (and a link that
     // appeared meanwhile is left to the open to follow).
     if (!S_ISREG(old.st_mode)) return write_in_place(path, content);
+    // A file mounted over the name (a bind mount, as containers use) cannot
+    // be renamed over.
+    struct stat dir_st{};
+    if (::fstat(dir.get(), &dir_st) == 0 && dir_st.st_dev != old.st_dev) return write_in_place(path, content);
     // A file that cannot be opened for writing stays unwritable: refuse with
     // the open's own error rather than replacing it.
     UniqueFd probe(openat_retrying(dir.get(), base.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));

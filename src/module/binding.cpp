@@ -1,8 +1,9 @@
 #include "module/binding.hpp"
 
 #include <algorithm>
-#include <stdexcept>
 #include <string>
+
+#include "common/utf8.hpp"
 
 namespace morvane::py {
 namespace {
@@ -166,87 +167,120 @@ std::optional<BytesView> to_bytes(PyObject* o, const char* param) {
 
 namespace {
 
-// An exception taken out of the interpreter's error indicator, to be raised
-// later unless an earlier failure takes precedence.
-class PendingError {
+// Texts converted one item at a time, each encoded as it arrives, then laid
+// back to back in one bytes object.
+class ItemTexts {
  public:
-  void fetch() {
-    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    type_ = Ref::steal(type), value_ = Ref::steal(value), traceback_ = Ref::steal(traceback);
+  void reserve(std::size_t n) { encoded_.reserve(n); }
+
+  // Converts one item; false with the argument's error set when it is not a
+  // str or cannot be encoded.
+  bool add(PyObject* item, const char* param) {
+    if (!PyUnicode_Check(item)) {
+      refuse(item, "str", param);
+      return false;
+    }
+    auto text = utf8_of(item);
+    if (!text) {
+      wrap_argument_error(param);
+      return false;
+    }
+    size_ += text->view.size();
+    encoded_.push_back(std::move(*text));
+    return true;
   }
-  void restore() { PyErr_Restore(type_.release(), value_.release(), traceback_.release()); }
-  explicit operator bool() const { return static_cast<bool>(type_); }
+
+  std::optional<Utf8List> finish() {
+    Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size_)));
+    if (!bytes) return std::nullopt;
+    char* out = PyBytes_AsString(bytes.get());
+    if (!out) return std::nullopt;
+    Utf8List list;
+    list.views.reserve(encoded_.size());
+    for (const Utf8& text : encoded_) {
+      std::copy(text.view.begin(), text.view.end(), out);
+      list.views.emplace_back(out, text.view.size());
+      out += text.view.size();
+    }
+    list.owner = std::move(bytes);
+    return list;
+  }
 
  private:
-  Ref type_, value_, traceback_;
+  std::vector<Utf8> encoded_;
+  std::size_t size_ = 0;
 };
 
-// What iterating `o` yields, up to and including the first item that is not a
-// str, packed into a tuple that no other code can reach. When the iteration
-// itself fails, the items before the failure are returned and the exception
-// is kept in `failure`.
-Ref collect_items(PyObject* o, PendingError& failure) {
-  std::vector<Ref> items;
+// Iterates `o`, converting each item as it is read: iteration stops at the
+// first item that fails, so an endless sequence of bad items ends there.
+std::optional<Utf8List> convert_iterated(PyObject* o, const char* param) {
+  ItemTexts texts;
   // The length is a capacity hint only; a failure to read it is ignored.
   const Py_ssize_t hint = PyObject_Size(o);
   if (hint < 0) PyErr_Clear();
-  else items.reserve(static_cast<std::size_t>(std::min(hint, max_reserve_hint)));
+  else texts.reserve(static_cast<std::size_t>(std::min(hint, max_reserve_hint)));
 
   Ref iter = Ref::steal(PyObject_GetIter(o));
   if (!iter) {
-    failure.fetch();
-  } else {
-    while (Ref item = Ref::steal(PyIter_Next(iter.get()))) {
-      const bool is_str = PyUnicode_Check(item.get());
-      items.push_back(std::move(item));
-      if (!is_str) break;
-    }
-    if (PyErr_Occurred()) failure.fetch();
+    wrap_argument_error(param);
+    return std::nullopt;
   }
-  Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
-  if (!tuple) return tuple;
-  for (std::size_t i = 0; i < items.size(); ++i)
-    PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), items[i].release());  // steals the item
-  return tuple;
+  while (Ref item = Ref::steal(PyIter_Next(iter.get()))) {
+    if (!texts.add(item.get(), param)) return std::nullopt;
+  }
+  if (PyErr_Occurred()) {
+    wrap_argument_error(param);
+    return std::nullopt;
+  }
+  return texts.finish();
 }
 
-// The UTF-8 texts of a tuple of str, encoded in one piece: the items are
-// joined and the joined text encoded once, then cut back into items at their
-// lengths in code points. Nothing can change the tuple in between, so the
-// lengths are those of the texts that were joined. False with an error set
-// when the joined text cannot be encoded.
-bool encode_joined(PyObject* items, Utf8List& list) {
+// The texts of a tuple, item by item; the first failure in order is raised.
+std::optional<Utf8List> convert_items(PyObject* items, const char* param) {
+  ItemTexts texts;
+  const Py_ssize_t n = PyTuple_Size(items);
+  texts.reserve(static_cast<std::size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (!texts.add(PyTuple_GetItem(items, i), param)) return std::nullopt;
+  }
+  return texts.finish();
+}
+
+// The texts of a tuple of str in one piece, which saves an encoding per item:
+// the items are joined and the joined text encoded once, then cut back into
+// items at their lengths in code points. nullopt, with no error set, when that
+// does not work out (an item that is not a str or cannot be encoded); the
+// item-by-item conversion then reports the failure.
+std::optional<Utf8List> convert_joined(PyObject* items) {
   Ref empty = Ref::steal(PyUnicode_FromStringAndSize("", 0));
   Ref joined = Ref::steal(empty ? PyUnicode_Join(empty.get(), items) : nullptr);
   Ref bytes = Ref::steal(joined ? PyUnicode_AsUTF8String(joined.get()) : nullptr);
   char* start = nullptr;
   Py_ssize_t size = 0;
-  if (!bytes || PyBytes_AsStringAndSize(bytes.get(), &start, &size) < 0) return false;
-
-  const char* data = start;
-  const char* const end = start + size;
+  if (!bytes || PyBytes_AsStringAndSize(bytes.get(), &start, &size) < 0) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  std::string_view rest(start, static_cast<std::size_t>(size));
   const bool ascii = size == PyUnicode_GetLength(joined.get());
   const Py_ssize_t n = PyTuple_Size(items);
+  Utf8List list;
   list.views.reserve(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
     const Py_ssize_t code_points = PyUnicode_GetLength(PyTuple_GetItem(items, i));
-    const char* next = data;
-    if (ascii) {
-      next += code_points;
-    } else {
-      // Step over the text's code points: each is a lead byte and its
-      // continuation bytes (10xxxxxx).
-      for (Py_ssize_t k = 0; k < code_points && next < end; ++k)
-        do ++next; while (next < end && (static_cast<unsigned char>(*next) & 0xC0) == 0x80);
+    if (code_points < 0) {
+      PyErr_Clear();
+      return std::nullopt;
     }
-    if (code_points < 0 || next > end) throw std::logic_error("joined text shorter than its items");
-    list.views.emplace_back(data, static_cast<std::size_t>(next - data));
-    data = next;
+    const auto count = static_cast<std::size_t>(code_points);
+    const std::size_t bytes_of_item = ascii ? count : utf8_prefix_bytes(rest, count);
+    if (bytes_of_item > rest.size()) return std::nullopt;
+    list.views.push_back(rest.substr(0, bytes_of_item));
+    rest.remove_prefix(bytes_of_item);
   }
-  if (data != end) throw std::logic_error("joined text longer than its items");
+  if (!rest.empty()) return std::nullopt;
   list.owner = std::move(bytes);
-  return true;
+  return list;
 }
 
 }  // namespace
@@ -261,40 +295,16 @@ std::optional<Utf8List> to_utf8_list(PyObject* o, const char* param) {
     refuse(o, "Sequence", param);
     return std::nullopt;
   }
-  // Iterating an exact tuple or list yields its stored items, which are taken
-  // as they are (a list's into a tuple of its own, so that they cannot
-  // change); anything else, list and tuple subclasses included, is iterated.
-  PendingError failure;
-  Ref items = PyTuple_CheckExact(o) ? Ref::borrow(o)
-              : PyList_CheckExact(o) ? Ref::steal(PyList_AsTuple(o))
-                                     : collect_items(o, failure);
+  // Anything but an exact tuple or list, subclasses included, may run Python
+  // code while it is iterated: it is converted item by item as it yields.
+  if (!PyTuple_CheckExact(o) && !PyList_CheckExact(o)) return convert_iterated(o, param);
+  // Iterating an exact tuple or list yields its stored items and runs no
+  // Python code; a list's are taken into a tuple of its own, so that they
+  // cannot change meanwhile.
+  Ref items = PyTuple_CheckExact(o) ? Ref::borrow(o) : Ref::steal(PyList_AsTuple(o));
   if (!items) return std::nullopt;
-
-  const Py_ssize_t n = PyTuple_Size(items.get());
-  Py_ssize_t first_not_str = 0;
-  while (first_not_str < n && PyUnicode_Check(PyTuple_GetItem(items.get(), first_not_str))) ++first_not_str;
-
-  Utf8List list;
-  if (first_not_str == n && !failure) {
-    if (encode_joined(items.get(), list)) return list;
-    failure.fetch();
-  }
-  // Something failed. Converting item by item gives the failure that comes
-  // first in iteration order: an item that cannot be encoded, then an item
-  // that is not a str, then the iteration's own failure.
-  for (Py_ssize_t i = 0; i < first_not_str; ++i) {
-    if (!utf8_of(PyTuple_GetItem(items.get(), i))) {
-      wrap_argument_error(param);
-      return std::nullopt;
-    }
-  }
-  if (first_not_str < n) {
-    refuse(PyTuple_GetItem(items.get(), first_not_str), "str", param);
-    return std::nullopt;
-  }
-  failure.restore();
-  wrap_argument_error(param);
-  return std::nullopt;
+  if (auto list = convert_joined(items.get())) return list;
+  return convert_items(items.get(), param);
 }
 
 std::optional<bool> to_bool(PyObject* o, const char* param) {

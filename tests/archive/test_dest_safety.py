@@ -3,6 +3,7 @@
 import errno
 import os
 import shutil
+import stat
 import subprocess
 import sys
 
@@ -131,13 +132,20 @@ class TestPlantedLinks:
         # Deep below dest, and in the middle of a path whose foot is new.
         ("symlink-to-dir", "d/" * 40 + "lnk", [named("package/" + "d/" * 40 + "lnk/secret", b"e")]),
         ("symlink-to-dir", "d/" * 40 + "lnk", [named("package/" + "d/" * 40 + "lnk/new/deeper/x", b"e")]),
-        ("hard-link", "d/" * 100 + "f", [named("package/" + "d/" * 100 + "f/new/x", b"e")]),
     ])
     def test_a_link_where_a_directory_is_needed_fails(self, sandbox, kind, planted_at, parts):
         dest = sandbox / "work" / "dest"
         plant(kind, dest / planted_at, sandbox)
         before = snapshot(sandbox)
         assert failure(gz(tar(*parts)), dest) == EXISTS_TEXT
+        assert snapshot(sandbox) == before
+
+    def test_a_hard_linked_file_where_a_directory_is_needed_is_a_file(self, sandbox):
+        dest = sandbox / "work" / "dest"
+        plant("hard-link", dest / ("d/" * 100 + "f"), sandbox)
+        before = snapshot(sandbox)
+        data = gz(tar(named("package/" + "d/" * 100 + "f/new/x", b"e")))
+        assert failure(data, dest) == "IO error: " + os_text(errno.ENOTDIR)
         assert snapshot(sandbox) == before
 
     def test_a_link_to_a_directory_inside_dest_fails_too(self, sandbox):
@@ -165,6 +173,40 @@ class TestReusedDest:
         assert tree(tmp_path) == {"index.js": b"v2", "lib": None, "lib/a.js": b"v2 a", "lib/b.js": b"v2 b",
                                   "old.js": b"v1 only"}
 
+    def test_an_existing_file_is_rewritten_in_place(self, tmp_path):
+        script = tmp_path / "run.sh"
+        script.write_bytes(b"an old script, longer than the new one")
+        os.chmod(script, 0o750)
+        inode = script.stat().st_ino
+        assert extract(gz(tar(entry("package/run.sh", b"new"))), tmp_path) == ["run.sh"]
+        st = script.stat()
+        assert (st.st_ino, stat.S_IMODE(st.st_mode), st.st_nlink) == (inode, 0o750, 1)
+        assert script.read_bytes() == b"new"
+
+    def test_an_unprivileged_caller_gets_what_opening_the_file_allows(self, shared_dir, run_unprivileged):
+        # A writable file in a folder the caller cannot write is rewritten; a
+        # read-only file of the caller's own is refused and kept.
+        locked = os.path.join(shared_dir, "locked")
+        os.mkdir(locked)
+        for path, mode in [(os.path.join(locked, "w.txt"), 0o644), (os.path.join(shared_dir, "ro.txt"), 0o444)]:
+            with open(path, "wb") as f:
+                f.write(b"old")
+            os.chmod(path, mode)
+            if os.geteuid() == 0:
+                os.chown(path, 65534, 65534)
+        if os.geteuid() == 0:
+            os.chown(locked, 65534, 65534)
+        os.chmod(locked, 0o555)
+
+        def child():
+            assert extract(gz(tar(entry("package/w.txt", b"new"))), locked) == ["w.txt"]
+            assert failure(gz(tar(entry("package/ro.txt", b"new"))), shared_dir) == \
+                "IO error: " + os_text(errno.EACCES)
+
+        run_unprivileged(child)
+        os.chmod(locked, 0o755)
+        assert tree(shared_dir) == {"locked": None, "locked/w.txt": b"new", "ro.txt": b"old"}
+
     @pytest.mark.skipif(os.geteuid() == 0, reason="permissions do not bind the superuser")
     def test_permission_failures_carry_the_system_description(self, tmp_path):
         locked = tmp_path / "locked"
@@ -189,7 +231,8 @@ class TestReusedDest:
 
 # Stands in for another process that re-creates a path as soon as it is
 # removed: after each removal of a file named "contested", the first
-# RECREATE removals are undone at once.
+# RECREATE removals are undone at once, by a FIFO (which is replaced, never
+# opened).
 RECREATOR = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -197,6 +240,7 @@ RECREATOR = r"""
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+#include <sys/stat.h>
 int unlinkat(int dir, const char* path, int flags) {
   static int (*real)(int, const char*, int);
   static int recreated;
@@ -204,7 +248,7 @@ int unlinkat(int dir, const char* path, int flags) {
   int result = real(dir, path, flags);
   if (strcmp(path, "contested") == 0 && recreated < atoi(getenv("RECREATE"))) {
     ++recreated;
-    close(openat(dir, path, O_WRONLY | O_CREAT, 0644));
+    mkfifoat(dir, path, 0644);
   }
   return result;
 }
@@ -233,14 +277,17 @@ def test_a_path_re_created_by_someone_else_is_retried_a_few_times(tmp_path, recr
     subprocess.run(["cc", "-shared", "-fPIC", "-o", shim, tmp_path / "recreator.c", "-ldl"], check=True)
     dest = tmp_path / "dest"
     dest.mkdir()
-    (dest / "contested").write_bytes(b"old")
+    os.mkfifo(dest / "contested")
     # A preloaded sanitizer runtime must stay first.
     preload = " ".join(filter(None, [os.environ.get("LD_PRELOAD"), str(shim)]))
     env = dict(os.environ, LD_PRELOAD=preload, RECREATE=str(recreate))
     run = subprocess.run([sys.executable, "-c", EXTRACT_CONTESTED, os.path.dirname(__file__), str(dest)],
                          env=env, capture_output=True, text=True, timeout=60)
     assert run.stdout.strip() == outcome, run.stderr
-    assert (dest / "contested").read_bytes() == (b"new" if recreate == 2 else b"")
+    if recreate == 2:
+        assert (dest / "contested").read_bytes() == b"new"
+    else:
+        assert stat.S_ISFIFO(os.lstat(dest / "contested").st_mode)
 
 
 SEED_ARCHIVE = tar(

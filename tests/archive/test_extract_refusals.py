@@ -100,10 +100,18 @@ def test_regular_file_over_an_existing_directory(tmp_path):
     assert tree(tmp_path) == {"d": None, "d/inner": b"kept"}
 
 
-def test_directory_entry_over_an_existing_file(tmp_path):
+@pytest.mark.parametrize("part, err", [
+    # The folder asked for is the file: mkdir's "File exists"; the file is on
+    # the way to the folder asked for: "Not a directory".
+    (entry("package/f/", type="5"), errno.EEXIST),
+    (entry("package/f/g", b"1"), errno.EEXIST),
+    (entry("package/f/g/", type="5"), errno.ENOTDIR),
+    (entry("package/f/g/x.txt", b"1"), errno.ENOTDIR),
+    (entry("package/f/g/h/i/x.txt", b"1"), errno.ENOTDIR),
+])
+def test_a_file_where_a_folder_is_needed(tmp_path, part, err):
     (tmp_path / "f").write_bytes(b"kept")
-    assert failure(gz(tar(entry("package/f/", type="5"))), tmp_path) == "IO error: " + os_text(errno.EEXIST)
-    assert failure(gz(tar(entry("package/f/g", b"1"))), tmp_path) == "IO error: " + os_text(errno.EEXIST)
+    assert failure(gz(tar(part)), tmp_path) == "IO error: " + os_text(err)
     assert tree(tmp_path) == {"f": b"kept"}
 
 

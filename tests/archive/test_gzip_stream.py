@@ -175,10 +175,47 @@ class TestOtherWriters:
         assert data[3] & 0x08
         assert extract(data, tmp_path / "out") == ["f"]
 
-    def test_second_member_is_not_read(self, tmp_path):
-        first = gzip_member(tar(entry("package/a", b"a"), end=0))
-        second = gzip_member(tar(entry("package/b", b"b")))
-        assert extract(first + second, tmp_path) == ["a"]
+
+
+A_AND_B = tar(entry("package/a", b"a" * 700), entry("package/b", b"b"), end=0)
+
+
+AB_FILES = {"a": b"a" * 700, "b": b"b"}
+
+
+@pytest.mark.parametrize("members, files", [
+    # split between entries, inside an entry's data, and with empty members around
+    ([A_AND_B[:1536], A_AND_B[1536:]], AB_FILES),
+    ([A_AND_B[:700], A_AND_B[700:]], AB_FILES),
+    ([A_AND_B[:100], b"", A_AND_B[100:]], AB_FILES),
+    ([A_AND_B[:1536], b"", A_AND_B[1536:], b""], AB_FILES),
+    ([tar(entry("package/a", b"a"), end=0), tar(entry("package/b", b"b"))], {"a": b"a", "b": b"b"}),
+])
+def test_every_member_is_read(tmp_path, members, files):
+    data = b"".join(gzip_member(part) for part in members)
+    # Bytes after the last member that are no member are not examined.
+    for tail in (b"", bytes(100), b"\x1f"):
+        dest = tmp_path / str(len(tail))
+        assert extract(data + tail, dest) == list(files)
+        assert tree(dest) == files
+
+
+@pytest.mark.parametrize("second, message, written", [
+    (gzip_member(A_AND_B[1536:], method=7), HEADER_TEXT, ["a"]),
+    (gzip_member(A_AND_B[1536:])[:9], EOF_TEXT, ["a"]),
+    (b"\x1f\x8b", EOF_TEXT, ["a"]),
+    # "b" lies whole in the second member's deflate data, before its trailer
+    (gzip_member(A_AND_B[1536:])[:-4], EOF_TEXT, ["a", "b"]),
+    (gzip_member(A_AND_B[1536:], crc=1), CHECKSUM_TEXT, ["a", "b"]),
+])
+def test_a_damaged_later_member_fails_after_the_earlier_ones(tmp_path, second, message, written):
+    assert failure(gzip_member(A_AND_B[:1536]) + second, tmp_path) == message
+    assert tree(tmp_path) == {name: AB_FILES[name] for name in written}
+
+
+def test_a_bad_trailer_before_a_second_member_fails(tmp_path):
+    data = gzip_member(A_AND_B[:1536], crc=1) + gzip_member(A_AND_B[1536:])
+    assert failure(data, tmp_path) == CHECKSUM_TEXT
 
 
 class TestLargeStreams:

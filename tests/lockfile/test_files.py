@@ -1,13 +1,12 @@
 """read_lockfile and write_lockfile on the file system: results, failures and what stays on disk."""
 
-import contextlib
 import os
+import pathlib
 import shutil
 import stat
-import tempfile
 import subprocess
 import sys
-import traceback
+import tempfile
 
 import pytest
 
@@ -15,7 +14,7 @@ import morvane_core
 
 DOC = '{"lockfileVersion":1,"skills":{}}'
 STORED = b'{\n  "lockfileVersion": 1,\n  "skills": {}\n}\n'
-NOBODY = 65534
+NOBODY = 65534  # the user the unprivileged tests run as
 
 
 def os_error(fn, *args):
@@ -317,39 +316,6 @@ class TestWrite:
 
 # ---- Permission checks, as a user whom permission bits bind (root's are overridden).
 
-def run_unprivileged(fn):
-    """Runs fn() in a forked child as `nobody` when this process is root."""
-    pid = os.fork()
-    if pid == 0:
-        code = 1
-        try:
-            if os.geteuid() == 0:
-                os.setgroups([])
-                os.setgid(NOBODY)
-                os.setuid(NOBODY)
-            fn()
-            code = 0
-        except BaseException:
-            traceback.print_exc()
-        finally:
-            os._exit(code)
-    _, status = os.waitpid(pid, 0)
-    assert os.waitstatus_to_exitcode(status) == 0
-
-
-@pytest.fixture
-def shared_dir():
-    """A directory the unprivileged child owns."""
-    path = tempfile.mkdtemp(prefix="lockfile-perm-")
-    os.chmod(path, 0o755)
-    if os.geteuid() == 0:
-        os.chown(path, NOBODY, NOBODY)
-    yield path
-    with contextlib.suppress(OSError):
-        os.chmod(path, 0o755)
-    shutil.rmtree(path, ignore_errors=True)
-
-
 def owned_file(path, content, mode):
     with open(path, "wb") as f:
         f.write(content)
@@ -359,7 +325,7 @@ def owned_file(path, content, mode):
 
 
 class TestPermissions:
-    def test_read_only_file_is_refused_and_kept(self, shared_dir):
+    def test_read_only_file_is_refused_and_kept(self, shared_dir, run_unprivileged):
         path = os.path.join(shared_dir, "ro.lock")
         owned_file(path, b"old", 0o444)
 
@@ -370,7 +336,7 @@ class TestPermissions:
         assert open(path, "rb").read() == b"old"
         assert listing(shared_dir) == ["ro.lock"]
 
-    def test_unreadable_file(self, shared_dir):
+    def test_unreadable_file(self, shared_dir, run_unprivileged):
         path = os.path.join(shared_dir, "secret.lock")
         owned_file(path, DOC.encode(), 0o200)
 
@@ -379,7 +345,7 @@ class TestPermissions:
 
         run_unprivileged(child)
 
-    def test_read_only_directory_writes_a_writable_file_in_place(self, shared_dir):
+    def test_read_only_directory_writes_a_writable_file_in_place(self, shared_dir, run_unprivileged):
         path = os.path.join(shared_dir, "w.lock")
         owned_file(path, b"old", 0o644)
         os.chmod(shared_dir, 0o555)
@@ -393,7 +359,7 @@ class TestPermissions:
         assert open(path, "rb").read() == STORED
         assert listing(shared_dir) == ["w.lock"]
 
-    def test_read_only_directory_refuses_a_new_file(self, shared_dir):
+    def test_read_only_directory_refuses_a_new_file(self, shared_dir, run_unprivileged):
         os.chmod(shared_dir, 0o555)
 
         def child():
@@ -403,7 +369,7 @@ class TestPermissions:
         run_unprivileged(child)
         assert listing(shared_dir) == []
 
-    def test_directory_without_search_permission(self, shared_dir):
+    def test_directory_without_search_permission(self, shared_dir, run_unprivileged):
         inner = os.path.join(shared_dir, "inner")
         os.mkdir(inner)
         if os.geteuid() == 0:
@@ -420,7 +386,7 @@ class TestPermissions:
         assert listing(inner) == []
 
     @pytest.mark.skipif(os.geteuid() != 0, reason="needs a file owned by another user")
-    def test_sticky_directory_writes_another_users_file_in_place(self, shared_dir):
+    def test_sticky_directory_writes_another_users_file_in_place(self, shared_dir, run_unprivileged):
         # The directory lets nobody create files but not replace root's file;
         # the file itself is writable by all.
         os.chown(shared_dir, 0, 0)
@@ -459,7 +425,7 @@ class TestWhatAReplacementWouldChange:
         (0o6755, (4321, 8765), 0),         # set-user-ID and set-group-ID bits
         (0o1644, (4321, 8765), 0),         # the sticky bit
     ])
-    def test_owner_group_and_special_bits(self, shared_dir, mode, owner, writer):
+    def test_owner_group_and_special_bits(self, shared_dir, mode, owner, writer, run_unprivileged):
         os.chmod(shared_dir, 0o777)
         path = os.path.join(shared_dir, "x.lock")
         with open(path, "wb") as f:
@@ -483,6 +449,45 @@ class TestWhatAReplacementWouldChange:
         assert run.returncode == 0, run.stderr
         assert run.stdout == STORED
         assert listing(tmp_path) == []
+
+    @pytest.mark.parametrize("shape", ["/proc/self/fd/{fd}", "/dev/fd/{fd}"])
+    def test_descriptor_link_to_a_live_file(self, tmp_path, shape):
+        path = tmp_path / "held.lock"
+        path.write_bytes(b"old content")
+        inode = path.stat().st_ino
+        fd = os.open(path, os.O_RDONLY)
+        try:
+            morvane_core.write_lockfile(shape.format(fd=fd), DOC)
+            assert os.pread(fd, 1000, 0) == STORED  # the holder sees the new content
+        finally:
+            os.close(fd)
+        assert path.stat().st_ino == inode
+        assert listing(tmp_path) == ["held.lock"]
+
+    def test_dev_stdout_on_a_file_keeps_the_caller_output(self, tmp_path):
+        code = "import sys, morvane_core; morvane_core.write_lockfile('/dev/stdout', sys.argv[1]); print('after')"
+        with open(tmp_path / "out.json", "ab") as out:  # a shell's `>> out.json`
+            run = subprocess.run([sys.executable, "-c", code, DOC], stdout=out, stderr=subprocess.PIPE, timeout=60)
+        assert run.returncode == 0, run.stderr
+        assert (tmp_path / "out.json").read_bytes() == STORED + b"after\n"
+
+    @pytest.mark.parametrize("source_dir", ["same file system", "/dev/shm"])
+    def test_a_bind_mounted_file_is_written_in_place(self, tmp_path, source_dir):
+        if subprocess.run(["unshare", "-rm", "true"], capture_output=True).returncode != 0:
+            pytest.skip("no user and mount namespaces here")
+        source = pathlib.Path(tempfile.mkdtemp(dir=None if source_dir == "same file system" else source_dir))
+        try:
+            (source / "mounted.lock").write_bytes(b"old")
+            target = tmp_path / "skills-lock.json"
+            target.write_bytes(b"")
+            code = "import sys, morvane_core; morvane_core.write_lockfile(sys.argv[1], sys.argv[2])"
+            mount_and_write = 'mount --bind "$1" "$2" && "$3" -c "$4" "$2" "$5"'
+            run = subprocess.run(["unshare", "-rm", "sh", "-c", mount_and_write, "sh", source / "mounted.lock",
+                                  target, sys.executable, code, DOC], capture_output=True, text=True, timeout=60)
+            assert run.returncode == 0, run.stderr
+            assert (source / "mounted.lock").read_bytes() == STORED
+        finally:
+            shutil.rmtree(source)
 
     def test_descriptor_of_a_deleted_file(self, tmp_path):
         fd = os.open(tmp_path / "log.txt", os.O_RDWR | os.O_CREAT, 0o644)

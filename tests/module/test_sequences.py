@@ -105,18 +105,38 @@ def test_failures_come_in_iteration_order(iterated, error, text):
             assert str(info.value) == text
 
 
-def test_iteration_stops_at_the_first_item_that_is_not_a_str():
+@pytest.mark.parametrize("bad, error", [(3, TypeError), ("\ud800", UnicodeEncodeError)])
+def test_iteration_stops_at_the_first_item_that_fails(bad, error):
     pulled = []
 
     class Sequenceish(list):
         def __iter__(self):
-            for item in ["a", 3, "b"]:
+            for item in ["a", bad, "b"]:
                 pulled.append(item)
                 yield item
 
-    with pytest.raises(TypeError):
+    with pytest.raises(error):
         m.is_domain_allowed("a", Sequenceish())
-    assert pulled == ["a", 3]
+    assert pulled == ["a", bad]
+
+
+def test_an_endless_sequence_of_bad_items_stops_at_the_first():
+    # In a child process: a conversion that reads on would never return.
+    script = textwrap.dedent("""
+        import morvane_core as m
+        reads = 0
+        class Endless:
+            def __getitem__(self, i):
+                global reads
+                reads += 1
+                return "\\ud800"
+        try:
+            m.is_path_allowed("x", Endless())
+        except UnicodeEncodeError:
+            print(reads)
+    """)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert (run.returncode, run.stdout.strip()) == (0, "1"), run.stderr
 
 
 @pytest.mark.parametrize("before, error", [(["ok"], Boom), (["\udcff"], UnicodeEncodeError)])

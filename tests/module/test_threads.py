@@ -70,47 +70,61 @@ def test_no_other_python_thread_runs_during_a_call(long_calls, name):
     stop = threading.Event()
 
     def ticker():
-        while not stop.is_set():
+        # The last stamp is taken once the call is over.
+        while True:
             stamps.append(time.perf_counter())
+            if stop.is_set():
+                break
             time.sleep(0.0002)
 
-    thread = threading.Thread(target=ticker)
-    thread.start()
-    while len(stamps) < 3:
-        time.sleep(0.001)
-    start = time.perf_counter()
-    long_calls[name]()
-    end = time.perf_counter()
-    stop.set()
-    thread.join()
+    # With no forced hand-over between bytecodes, the ticker gets the GIL
+    # back only when the main thread lets go of it: in its sleeps here, or
+    # inside a call that released it.
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(100.0)
+    try:
+        thread = threading.Thread(target=ticker)
+        thread.start()
+        while len(stamps) < 3:
+            time.sleep(0.001)
+        start = time.perf_counter()
+        long_calls[name]()
+        end = time.perf_counter()
+        stop.set()
+        thread.join()
+    finally:
+        sys.setswitchinterval(interval)
     assert end - start > 0.05, "the call was too short to tell"
-    # The ticker may run once at each edge of the call, between the clock
-    # reading and the call itself; a call that let go of the GIL would give
-    # it a turn every fraction of a millisecond.
-    assert sum(start < t < end for t in stamps) <= 2
+    # The ticker's longest pause spans the call. A call that let go of the
+    # GIL would give the ticker a turn every fraction of a millisecond. A busy
+    # machine may delay the ticker, which only lengthens its pauses.
+    longest = max(b - a for a, b in zip(stamps, stamps[1:]))
+    assert longest >= 0.9 * (end - start)
 
 
-# A second process counts this process's threads as fast as it can while the
-# calls run, and reports the largest count it saw.
+# A second process lists this process's threads as fast as it can while the
+# calls run, and reports every thread id it saw.
 WATCHER = r"""
 import os, sys
 task = f"/proc/{sys.argv[1]}/task"
+seen = set(os.listdir(task))
 print("ready", flush=True)
-most = 0
 while True:
     try:
-        most = max(most, len(os.listdir(task)))
+        seen.update(os.listdir(task))
     except FileNotFoundError:
         break
     if os.path.exists(sys.argv[2]):
         break
-print(most, flush=True)
+print(" ".join(sorted(seen)), flush=True)
 """
 
 
 @pytest.mark.skipif(not os.path.isdir("/proc/self/task"), reason="needs /proc")
 def test_no_thread_is_started_during_a_call(long_calls, tmp_path):
-    before = len(os.listdir("/proc/self/task"))
+    # Thread ids, not a count: a thread of an earlier test may still be
+    # exiting, which takes one away but adds none.
+    before = set(os.listdir("/proc/self/task"))
     done = tmp_path / "done"
     watcher = subprocess.Popen([sys.executable, "-c", WATCHER, str(os.getpid()), str(done)],
                                stdout=subprocess.PIPE, text=True)
@@ -125,6 +139,7 @@ def test_no_thread_is_started_during_a_call(long_calls, tmp_path):
                 str(tmp_path / "refused"))
     finally:
         done.touch()
-        most = int(watcher.communicate(timeout=60)[0].strip())
-    assert most == before
-    assert len(os.listdir("/proc/self/task")) == before
+        seen = set(watcher.communicate(timeout=60)[0].split())
+    assert str(os.getpid()) in seen  # the watcher did see this process's threads
+    assert seen <= before
+    assert set(os.listdir("/proc/self/task")) <= before

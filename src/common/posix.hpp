@@ -1,0 +1,38 @@
+// The system calls that the lockfile and archive subsystems share, in one
+// shape: a call interrupted by a signal is repeated, and a failure is the
+// system's description, "<text> (os error N)", e.g. "No such file or
+// directory (os error 2)". Each subsystem wraps that text in its own failure.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <expected>
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+// The largest count one read or write call is asked for (the largest signed
+// 32-bit value, which every platform's read and write accept).
+inline constexpr std::size_t max_io_bytes = 2'147'483'647;
+
+// The system's text for an error number, followed by " (os error N)".
+std::string os_error_text(int errnum);
+
+inline std::unexpected<std::string> os_failure(int errnum) { return std::unexpected(os_error_text(errnum)); }
+
+// `path` as the NUL-terminated text a system call takes. A path holding a NUL
+// byte is refused before any system call, so that it is never cut short.
+std::expected<std::string, std::string> system_path(std::string_view path);
+
+// openat, repeated while it fails with EINTR. -1 with errno set on failure.
+int openat_retrying(int dir, const char* path, int flags, mode_t mode = 0);
+
+// Writes all of `bytes`, in calls of at most 2147483647 bytes, going on after
+// partial writes and repeating a call that a signal interrupts. A call that
+// writes nothing fails with "failed to write whole buffer".
+std::expected<void, std::string> write_all(int fd, std::string_view bytes);
+
+}  // namespace morvane
