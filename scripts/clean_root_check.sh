@@ -9,8 +9,10 @@
 # DIST is the folder scripts/build_release.sh wrote (default dist/); SUITE the
 # Debian release (default bookworm); ARCH Debian's name of the root's
 # architecture (default this machine's: amd64; arm64 for the aarch64 wheel).
-# PYTEST ARGS, if given, replace the whole suite (e.g. a smoke subset). The
-# wheel of the root's architecture is the one tested.
+# PYTEST ARGS, if given, replace the whole suite with a subset; the root then
+# gets pytest and hypothesis only, not the whole test extra (under qemu-user,
+# installing mypy and numpy alone takes minutes). The wheel of the root's
+# architecture is the one tested.
 #
 # Run as root; needs debootstrap and unshare, and reaches Debian's archive and
 # the package index. A root of another architecture runs through qemu-user:
@@ -74,6 +76,9 @@ cp "$host_ca" "$root/release/index-ca.crt"
 tar -xzf "${sdists[0]}" -C "$root/release"
 src=$(basename "${sdists[0]}" .tar.gz)
 
+test_tools="/release/dist/$(basename "${wheels[0]}")[test]"
+[ ${#pytest_args[@]} -eq 0 ] || test_tools="pytest hypothesis"
+
 cat >"$root/release/check.sh" <<EOF
 set -eu
 echo "== inside the clean root: \$(. /etc/os-release; echo \$PRETTY_NAME), \$(uname -m), \$(python3 --version)"
@@ -85,7 +90,7 @@ if [ -n "\$dev" ]; then echo "unexpected -dev packages: \$dev" >&2; exit 1; fi
 echo "no compiler, linker, binutils or -dev package; \$(dpkg-query -W | wc -l) Debian packages"
 python3 -m venv /release/venv
 /release/venv/bin/python -m pip install -q --no-index --only-binary :all: /release/dist/$(basename "${wheels[0]}")
-/release/venv/bin/python -m pip install -q --only-binary :all: "/release/dist/$(basename "${wheels[0]}")[test]"
+/release/venv/bin/python -m pip install -q --only-binary :all: $test_tools
 cd /release/$src
 PATH=/release/venv/bin:\$PATH MORVANE_DIST=/release/dist python -m pytest -q -rs -p no:cacheprovider ${pytest_args[*]}
 EOF
