@@ -315,8 +315,7 @@ class TestWrite:
         assert path.read_bytes() == STORED
 
 
-# ---- Permission checks, as a user whom permission bits bind (root's are overridden).
-
+# Permission checks, as a user whom permission bits bind (root's are overridden).
 def run_unprivileged(fn):
     """Runs fn() in a forked child as `nobody` when this process is root."""
     pid = os.fork()
