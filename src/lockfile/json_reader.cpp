@@ -21,7 +21,7 @@ class Reader;
 enum class Presence {
   Required,   // an object must hold it, and an array must reach it
   Optional,   // an object may leave it out (it stays absent); an array must reach it
-  Defaulted,  // an object and the end of an array may both leave it out
+  Defaulted,  // an object and the end of an array may both leave it out (it keeps its default)
 };
 
 // One field of a record: its JSON key, whether it may be left out, and how its
