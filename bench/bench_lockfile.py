@@ -60,8 +60,7 @@ def generate(n_skills, seed=7):
     return {"lockfileVersion": 1, "skills": {k: skills[k] for k in names}}
 
 
-# ---- The standard-library peer: the same checks and normalisation in Python.
-
+# The standard-library peer: the same checks and normalisation in Python.
 class SchemaError(ValueError):
     pass
 

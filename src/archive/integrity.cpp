@@ -34,8 +34,8 @@ std::unexpected<Failure> crypto_failure(const char* what) {
   return fail(ErrorClass::InternalFault, std::move(message));
 }
 
-}  // namespace
-
+// Fails only when the crypto library cannot compute SHA-512 at all: an
+// internal fault that no input causes.
 Outcome<std::string> integrity_of(std::span<const unsigned char> data) {
   EvpMdCtx ctx(EVP_MD_CTX_new());
   std::array<unsigned char, digest_bytes> digest{};
@@ -54,6 +54,8 @@ Outcome<std::string> integrity_of(std::span<const unsigned char> data) {
   out.append(reinterpret_cast<const char*>(text.data()), base64_chars);
   return out;
 }
+
+}  // namespace
 
 Outcome<std::string> verify_integrity(std::span<const unsigned char> data, std::string_view expected) {
   auto computed = integrity_of(data);

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/permissions_record.hpp"
+#include "permissions/record.hpp"
 
 namespace morvane::lockfile {
 

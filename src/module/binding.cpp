@@ -88,8 +88,9 @@ void refuse(PyObject* o, const char* expected, const char* param) {
   wrap_argument_error(param);
 }
 
-bool bind(const char* name, std::span<const char* const> params, std::size_t required, PyObject* args,
+bool bind(const char* name, std::initializer_list<const char*> param_list, std::size_t required, PyObject* args,
           PyObject* kwargs, std::span<PyObject*> out) {
+  const std::span<const char* const> params(param_list.begin(), param_list.size());
   const auto nparams = static_cast<Py_ssize_t>(params.size());
   const auto nrequired = static_cast<Py_ssize_t>(required);
   std::fill(out.begin(), out.end(), nullptr);
@@ -332,14 +333,7 @@ PyObject* to_python(std::string_view text) {
 PyObject* to_python(bool value) { return PyBool_FromLong(value); }
 
 PyObject* to_python(const std::vector<std::string>& texts) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    PyObject* item = to_python(std::string_view(texts[i]));
-    if (!item) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
-  }
-  return list.release();
+  return new_list(texts.size(), [&](std::size_t i) { return to_python(std::string_view(texts[i])); });
 }
 
 PyObject* none() {
