@@ -40,7 +40,7 @@ using morvane::fuzz::tar_block_bytes;
 class RawTar : public morvane::archive::ByteSource {
  public:
   RawTar(std::span<const unsigned char> bytes, std::size_t piece) : rest_(bytes), piece_(piece) {}
-  std::expected<std::size_t, std::string> read(std::span<unsigned char> out) override {
+  morvane::archive::PackageResult<std::size_t> read(std::span<unsigned char> out) override {
     const std::size_t n = std::min({out.size(), rest_.size(), piece_});
     std::copy_n(rest_.begin(), n, out.begin());
     rest_ = rest_.subspan(n);
@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
   for (;;) {
     auto next = reader.next();
     if (!next) {
-      if (next.error().empty()) fail("a failure without a description");
+      if (next.error().text.empty()) fail("a failure without a description");
       return 0;
     }
     const morvane::archive::TarEntry* entry = *next;
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     for (;;) {
       auto chunk = reader.data_chunk();
       if (!chunk) {
-        if (chunk.error().empty()) fail("a failure without a description");
+        if (chunk.error().text.empty()) fail("a failure without a description");
         if (got >= entry->data_size) fail("a data failure after all the data");
         return 0;
       }

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstddef>
-#include <expected>
 #include <span>
-#include <string>
+
+#include "archive/package_error.hpp"
 
 namespace morvane::archive {
 
@@ -14,8 +14,8 @@ class ByteSource {
   virtual ~ByteSource() = default;
 
   // Fills up to out.size() bytes of `out` and returns how many; 0 only at the
-  // end of the bytes. A failure is described by its display text.
-  virtual std::expected<std::size_t, std::string> read(std::span<unsigned char> out) = 0;
+  // end of the bytes. A failure is an Io error carrying its description.
+  virtual PackageResult<std::size_t> read(std::span<unsigned char> out) = 0;
 };
 
 }  // namespace morvane::archive

@@ -29,9 +29,8 @@ class GzipReader : public ByteSource {
   // Decompresses up to out.size() bytes into out and returns how many were
   // produced. Returns 0 only at the end of the last member, after its trailer
   // has been checked; a trailer is examined only when a read asks for bytes
-  // past the last one its member holds. Failures are described by their
-  // display text.
-  std::expected<std::size_t, std::string> read(std::span<unsigned char> out) override;
+  // past the last one its member holds.
+  PackageResult<std::size_t> read(std::span<unsigned char> out) override;
 
  private:
   enum class State { Header, Body, Trailer, Done };

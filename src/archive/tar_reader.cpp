@@ -114,15 +114,15 @@ bool TarReader::fail(std::string text) {
   return false;
 }
 
-std::expected<const TarEntry*, std::string> TarReader::next() {
+PackageResult<const TarEntry*> TarReader::next() {
   const TarEntry* entry = failed() ? nullptr : read_entry();
-  if (failed()) return std::unexpected(error_);
+  if (failed()) return io_failure(error_);
   return entry;
 }
 
-std::expected<std::span<const unsigned char>, std::string> TarReader::data_chunk() {
+PackageResult<std::span<const unsigned char>> TarReader::data_chunk() {
   if (remaining_ > 0 && begin_ == end_) refill_for_data();
-  if (failed()) return std::unexpected(error_);
+  if (failed()) return io_failure(error_);
   const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, end_ - begin_));
   const std::span<const unsigned char> piece{buffer_.get() + begin_, take};
   begin_ += take;
@@ -283,7 +283,7 @@ std::uint64_t TarReader::parse_size() {
 std::size_t TarReader::read_source(std::span<unsigned char> into) {
   if (failed()) return 0;
   auto got = source_.read(into);
-  if (!got) fail(std::move(got.error()));
+  if (!got) fail(std::move(got.error().text));
   return got.value_or(0);
 }
 

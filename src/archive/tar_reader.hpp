@@ -40,12 +40,12 @@ class TarReader {
   // Moves to the next entry, passing over whatever is left of the current
   // one's data. Returns nullptr at the end of the archive. The entry stays
   // valid until the next call.
-  std::expected<const TarEntry*, std::string> next();
+  PackageResult<const TarEntry*> next();
 
   // The next piece of the current entry's data, straight out of the reader's
   // buffer; empty once all of it has been read. The piece stays valid until
   // the next call on the reader.
-  std::expected<std::span<const unsigned char>, std::string> data_chunk();
+  PackageResult<std::span<const unsigned char>> data_chunk();
 
  private:
   using Block = std::array<unsigned char, 512>;

@@ -58,7 +58,7 @@ PyObject* extract_tarball(PyObject*, PyObject* args, PyObject* kwargs) noexcept 
     auto data = to_bytes(arg[0], "data"); if (!data) return nullptr;
     auto dest = to_utf8(arg[1], "dest");  if (!dest) return nullptr;
     auto result = archive::extract_tarball(data->data, dest->view);
-    return result ? to_python(*result) : raise({ErrorClass::OSError, result.error().message()});
+    return result ? to_python(*result) : raise(result.error());
   });
 }
 
