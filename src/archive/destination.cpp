@@ -114,7 +114,7 @@ PackageResult<Destination> Destination::open(std::string_view dest) {
   if (!checked) return io_failure(std::move(checked.error()));
   const std::string& path = *checked;
   if (const int err = make_directories(path); err != 0) return os_failure(err);
-  const int fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  const int fd = openat_retrying(AT_FDCWD, path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return os_failure(errno);
   const std::size_t separator = path.empty() || path.back() == '/' ? 0 : 1;
   return Destination(UniqueFd(fd), path.size() + separator);
