@@ -168,90 +168,51 @@ std::optional<BytesView> to_bytes(PyObject* o, const char* param) {
 
 namespace {
 
-// Texts converted one item at a time, each encoded as it arrives, then laid
-// back to back in one bytes object.
-class ItemTexts {
- public:
-  void reserve(std::size_t n) { encoded_.reserve(n); }
-
-  // Converts one item; false with the argument's error set when it is not a
-  // str or cannot be encoded.
-  bool add(PyObject* item, const char* param) {
-    if (!PyUnicode_Check(item)) {
-      refuse(item, "str", param);
-      return false;
-    }
-    auto text = utf8_of(item);
-    if (!text) {
-      wrap_argument_error(param);
-      return false;
-    }
-    size_ += text->view.size();
-    encoded_.push_back(std::move(*text));
-    return true;
-  }
-
-  std::optional<Utf8List> finish() {
-    Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size_)));
-    if (!bytes) return std::nullopt;
-    char* out = PyBytes_AsString(bytes.get());
-    if (!out) return std::nullopt;
-    Utf8List list;
-    list.views.reserve(encoded_.size());
-    for (const Utf8& text : encoded_) {
-      std::copy(text.view.begin(), text.view.end(), out);
-      list.views.emplace_back(out, text.view.size());
-      out += text.view.size();
-    }
-    list.owner = std::move(bytes);
-    return list;
-  }
-
- private:
-  std::vector<Utf8> encoded_;
-  std::size_t size_ = 0;
-};
-
 // Iterates `o`, converting each item as it is read: iteration stops at the
-// first item that fails, so an endless sequence of bad items ends there.
+// first item that fails, so an endless sequence of bad items ends there. The
+// texts are then laid back to back in one bytes object.
 std::optional<Utf8List> convert_iterated(PyObject* o, const char* param) {
-  ItemTexts texts;
+  std::vector<Utf8> texts;
   // The length is a capacity hint only; a failure to read it is ignored.
   const Py_ssize_t hint = PyObject_Size(o);
   if (hint < 0) PyErr_Clear();
   else texts.reserve(static_cast<std::size_t>(std::min(hint, max_reserve_hint)));
 
   Ref iter = Ref::steal(PyObject_GetIter(o));
-  if (!iter) {
+  std::size_t size = 0;
+  while (Ref item = Ref::steal(iter ? PyIter_Next(iter.get()) : nullptr)) {
+    if (!PyUnicode_Check(item.get())) {
+      refuse(item.get(), "str", param);
+      return std::nullopt;
+    }
+    auto text = utf8_of(item.get());
+    if (!text) break;
+    size += text->view.size();
+    texts.push_back(std::move(*text));
+  }
+  if (PyErr_Occurred()) {  // the iteration's own failure, or an item's encoding
     wrap_argument_error(param);
     return std::nullopt;
   }
-  while (Ref item = Ref::steal(PyIter_Next(iter.get()))) {
-    if (!texts.add(item.get(), param)) return std::nullopt;
-  }
-  if (PyErr_Occurred()) {
-    wrap_argument_error(param);
-    return std::nullopt;
-  }
-  return texts.finish();
-}
 
-// The texts of a tuple, item by item; the first failure in order is raised.
-std::optional<Utf8List> convert_items(PyObject* items, const char* param) {
-  ItemTexts texts;
-  const Py_ssize_t n = PyTuple_Size(items);
-  texts.reserve(static_cast<std::size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    if (!texts.add(PyTuple_GetItem(items, i), param)) return std::nullopt;
+  Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+  char* out = bytes ? PyBytes_AsString(bytes.get()) : nullptr;
+  if (!out) return std::nullopt;
+  Utf8List list;
+  list.views.reserve(texts.size());
+  for (const Utf8& text : texts) {
+    list.views.emplace_back(out, text.view.size());
+    out = std::copy(text.view.begin(), text.view.end(), out);
   }
-  return texts.finish();
+  list.owner = std::move(bytes);
+  return list;
 }
 
 // The texts of a tuple of str in one piece, which saves an encoding per item:
 // the items are joined and the joined text encoded once, then cut back into
 // items at their lengths in code points. nullopt, with no error set, when that
 // does not work out (an item that is not a str or cannot be encoded); the
-// item-by-item conversion then reports the failure.
+// conversion item by item then reports the first failure.
 std::optional<Utf8List> convert_joined(PyObject* items) {
   Ref empty = Ref::steal(PyUnicode_FromStringAndSize("", 0));
   Ref joined = Ref::steal(empty ? PyUnicode_Join(empty.get(), items) : nullptr);
@@ -305,7 +266,7 @@ std::optional<Utf8List> to_utf8_list(PyObject* o, const char* param) {
   Ref items = PyTuple_CheckExact(o) ? Ref::borrow(o) : Ref::steal(PyList_AsTuple(o));
   if (!items) return std::nullopt;
   if (auto list = convert_joined(items.get())) return list;
-  return convert_items(items.get(), param);
+  return convert_iterated(items.get(), param);
 }
 
 std::optional<bool> to_bool(PyObject* o, const char* param) {
