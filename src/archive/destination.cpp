@@ -173,7 +173,7 @@ PackageResult<UniqueFd> Destination::make_child(int parent, std::string_view nam
 // a link: the whole path, then its parent (usually only the last piece is
 // new), then by halving. Each probe is one system call, whatever the depth.
 PackageResult<Destination::Existing> Destination::deepest_beneath(const Directory* base,
-                                                                            std::size_t base_pieces) {
+                                                                  std::size_t base_pieces) {
   const int from = base ? base->fd.get() : root_.get();
   const std::size_t wanted = ends_.size() - base_pieces;
   auto probe = [&](std::size_t n) {
@@ -204,7 +204,7 @@ PackageResult<Destination::Existing> Destination::deepest_beneath(const Director
 // The same as deepest_beneath, one piece at a time: for kernels without
 // openat2, and to report what stands in the way.
 PackageResult<Destination::Existing> Destination::deepest_by_walk(const Directory* base,
-                                                                            std::size_t base_pieces) {
+                                                                  std::size_t base_pieces) {
   int current = base ? base->fd.get() : root_.get();
   UniqueFd owned;
   std::size_t k = base_pieces;
