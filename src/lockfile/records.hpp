@@ -37,6 +37,31 @@ class SortedMap {
       map.entries_ = std::move(entries);
       return map;
     }
+    // A small map (a skill's dependencies) is sorted in place by insertion:
+    // no buffer is allocated, and a moved entry of two strings is cheap.
+    if (entries.size() <= max_insertion_sorted) {
+      for (std::size_t i = 1; i < entries.size(); ++i) {
+        // Stable: an entry goes after every entry whose key is not greater.
+        std::size_t j = i;
+        while (j > 0 && entries[i].first < entries[j - 1].first) --j;
+        if (j == i) continue;
+        Entry moving = std::move(entries[i]);
+        std::move_backward(entries.begin() + static_cast<std::ptrdiff_t>(j),
+                           entries.begin() + static_cast<std::ptrdiff_t>(i),
+                           entries.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+        entries[j] = std::move(moving);
+      }
+      // Of a run of equal keys keep the last.
+      std::size_t kept = 0;
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i + 1 < entries.size() && entries[i + 1].first == entries[i].first) continue;
+        if (kept != i) entries[kept] = std::move(entries[i]);
+        ++kept;
+      }
+      entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
+      map.entries_ = std::move(entries);
+      return map;
+    }
     // Indices are sorted rather than entries, which are large: each entry is
     // then moved once. Stable, so of equal keys the last to arrive comes last.
     std::vector<std::size_t> order(entries.size());
@@ -60,6 +85,9 @@ class SortedMap {
   bool operator==(const SortedMap&) const = default;
 
  private:
+  // Up to this many entries, sorting in place beats sorting indices.
+  static constexpr std::size_t max_insertion_sorted = 16;
+
   std::vector<Entry> entries_;
 };
 
