@@ -58,8 +58,7 @@ class Output {
   // escaped; every other byte, UTF-8 included, is copied as it is.
   void string(std::string_view text) {
     static constexpr char hex_digits[] = "0123456789abcdef";
-    // An escaped byte takes at most six bytes: a backslash, u and four digits.
-    room(text.size() * 6 + 2);
+    room(text.size() + 2);
     put('"');
     const char* run = text.data();
     const char* const end = run + text.size();
@@ -67,6 +66,9 @@ class Output {
       const char* special = find_string_special(run, end);
       put(std::string_view(run, static_cast<std::size_t>(special - run)));
       if (special == end) break;
+      // An escape takes at most six bytes (a backslash, u and four digits),
+      // then come the rest of the text and the closing quote.
+      room(6 + static_cast<std::size_t>(end - special));
       const auto byte = static_cast<unsigned char>(*special);
       const char escape = escape_table[byte];
       put('\\');
