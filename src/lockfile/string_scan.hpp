@@ -1,7 +1,8 @@
 // Finding the bytes that end a plain run of JSON string text: the double
 // quote, the backslash and the control bytes 0x00..0x1F. The reader stops at
 // them and the writers escape exactly them, so both share one scan, sixteen
-// bytes at a time with SSE2 (every x86-64 processor has it), else eight.
+// bytes at a time with SSE2 (every x86-64 processor has it), else eight. The
+// reader's skipping of whitespace between tokens is here too.
 #pragma once
 
 #include <bit>
@@ -70,5 +71,26 @@ inline const char* find_string_special(const char* p, const char* end) {
   return p;
 }
 #endif
+
+constexpr bool is_json_whitespace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// The first byte in [p, end) that is not JSON whitespace, or end. Between
+// tokens there is mostly nothing or one space, but an indented document puts a
+// line feed and a run of spaces before each member: such runs are crossed
+// sixteen bytes at a time.
+inline const char* skip_json_whitespace(const char* p, const char* end) {
+  if (p == end || !is_json_whitespace(*p)) return p;
+#if defined(__SSE2__)
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i space = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
+    const __m128i other = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
+    const unsigned not_whitespace = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(space, other))) & 0xFFFF;
+    if (not_whitespace) return p + std::countr_zero(not_whitespace);
+  }
+#endif
+  while (p < end && is_json_whitespace(*p)) ++p;
+  return p;
+}
 
 }  // namespace morvane::lockfile
