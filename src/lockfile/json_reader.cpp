@@ -108,8 +108,7 @@ class Reader : private JsonCursor {
       return text(dep.second);
     });
     if (!read) return false;
-    out = SortedMap<std::string>::from_entries(std::vector<SortedMap<std::string>::Entry>(
-        std::make_move_iterator(dependencies_.begin()), std::make_move_iterator(dependencies_.end())));
+    out = SortedMap<std::string>::take_entries(dependencies_);
     return true;
   }
 

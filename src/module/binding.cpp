@@ -208,11 +208,14 @@ std::optional<Utf8List> convert_iterated(PyObject* o, const char* param) {
   return list;
 }
 
-// The texts of a tuple of str in one piece, which saves an encoding per item:
-// the items are joined and the joined text encoded once, then cut back into
-// items at their lengths in code points. nullopt, with no error set, when that
-// does not work out (an item that is not a str or cannot be encoded); the
-// conversion item by item then reports the first failure.
+// The texts of an exact tuple or list of str in one piece, which saves an
+// encoding per item: the items are joined and the joined text encoded once,
+// then cut back into items at their lengths in code points. No Python code
+// runs meanwhile (str objects are not tracked by the garbage collector, so
+// making them starts no collection), so a list cannot change under it.
+// nullopt, with no error set, when that does not work out (an item that is not
+// a str or cannot be encoded); the conversion item by item then reports the
+// first failure.
 std::optional<Utf8List> convert_joined(PyObject* items) {
   Ref empty = Ref::steal(PyUnicode_FromStringAndSize("", 0));
   Ref joined = Ref::steal(empty ? PyUnicode_Join(empty.get(), items) : nullptr);
@@ -225,11 +228,13 @@ std::optional<Utf8List> convert_joined(PyObject* items) {
   }
   std::string_view rest(start, static_cast<std::size_t>(size));
   const bool ascii = size == PyUnicode_GetLength(joined.get());
-  const Py_ssize_t n = PyTuple_Size(items);
+  const bool is_tuple = PyTuple_CheckExact(items);
+  const Py_ssize_t n = is_tuple ? PyTuple_Size(items) : PyList_Size(items);
   Utf8List list;
   list.views.reserve(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    const Py_ssize_t code_points = PyUnicode_GetLength(PyTuple_GetItem(items, i));
+    PyObject* item = is_tuple ? PyTuple_GetItem(items, i) : PyList_GetItem(items, i);
+    const Py_ssize_t code_points = PyUnicode_GetLength(item);
     if (code_points < 0) {
       PyErr_Clear();
       return std::nullopt;
@@ -260,12 +265,12 @@ std::optional<Utf8List> to_utf8_list(PyObject* o, const char* param) {
   // Anything but an exact tuple or list, subclasses included, may run Python
   // code while it is iterated: it is converted item by item as it yields.
   if (!PyTuple_CheckExact(o) && !PyList_CheckExact(o)) return convert_iterated(o, param);
+  if (auto list = convert_joined(o)) return list;
   // Iterating an exact tuple or list yields its stored items and runs no
-  // Python code; a list's are taken into a tuple of its own, so that they
-  // cannot change meanwhile.
+  // Python code, but reporting a failure may; a list's items are taken into a
+  // tuple of its own, so that they cannot change meanwhile.
   Ref items = PyTuple_CheckExact(o) ? Ref::borrow(o) : Ref::steal(PyList_AsTuple(o));
   if (!items) return std::nullopt;
-  if (auto list = convert_joined(items.get())) return list;
   return convert_iterated(items.get(), param);
 }
 
