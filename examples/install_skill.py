@@ -33,10 +33,10 @@ def step(message):
     print(f"==> {message}", flush=True)
 
 
-def parse_spec(spec):
-    name, sep, version_range = spec.partition("@")
+def parse_request(request):
+    name, sep, version_range = request.partition("@")
     if not name:
-        raise InstallError(f"invalid skill spec {spec!r}: expected NAME or NAME@RANGE")
+        raise InstallError(f"invalid skill request {request!r}: expected NAME or NAME@RANGE")
     return name, version_range if sep else "*"
 
 
@@ -126,8 +126,8 @@ def record(project, name, version, integrity, skill_perms):
     return lockfile
 
 
-def install(spec, project, registry, budget_path):
-    name, version_range = parse_spec(spec)
+def install(request, project, registry, budget_path):
+    name, version_range = parse_request(request)
     index = load_json(registry / "index.json", "registry index")
 
     step(f"resolving {name}@{version_range}")
@@ -165,7 +165,7 @@ def main(argv=None):
     parser = argparse.ArgumentParser(
         description="Install a skill from a local registry into a project folder.",
         epilog="example: %(prog)s weather@^1.0 --project /tmp/demo")
-    parser.add_argument("spec", help="skill name with an optional version range, e.g. weather@^1.0 or formatter@~0.2")
+    parser.add_argument("request", help="skill name with an optional version range, e.g. weather@^1.0 or formatter@~0.2")
     parser.add_argument("--project", type=pathlib.Path, default=pathlib.Path.cwd(),
                         help="project folder holding the lockfile and skills/ (default: current folder)")
     parser.add_argument("--registry", type=pathlib.Path, default=HERE / "registry",
@@ -178,7 +178,7 @@ def main(argv=None):
     budget = args.budget or (project / BUDGET_NAME if (project / BUDGET_NAME).exists() else HERE / BUDGET_NAME)
     try:
         project.mkdir(parents=True, exist_ok=True)
-        install(args.spec, project, args.registry, budget)
+        install(args.request, project, args.registry, budget)
     except InstallError as e:
         print(f"error: {e}", file=sys.stderr)
         return 1

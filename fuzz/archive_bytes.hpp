@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <span>
@@ -31,31 +30,6 @@ inline void fix_checksums(std::vector<unsigned char>& tar) {
     std::snprintf(reinterpret_cast<char*>(b + checksum_at), checksum_len, "%06o", sum);
     b[checksum_at + checksum_len - 1] = ' ';
   }
-}
-
-inline void put_le32(std::vector<unsigned char>& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-
-// One gzip member holding `content` in stored deflate blocks: cheap to make
-// and to read.
-inline std::vector<unsigned char> gzip_stored(std::span<const unsigned char> content) {
-  std::vector<unsigned char> out = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0, 0xff};
-  std::size_t pos = 0;
-  do {
-    const std::size_t n = std::min<std::size_t>(content.size() - pos, 65535);
-    out.push_back(pos + n == content.size() ? 1 : 0);  // BFINAL on the last block, BTYPE 00
-    out.push_back(static_cast<unsigned char>(n));
-    out.push_back(static_cast<unsigned char>(n >> 8));
-    out.push_back(static_cast<unsigned char>(~n));
-    out.push_back(static_cast<unsigned char>(~n >> 8));
-    out.insert(out.end(), content.begin() + static_cast<std::ptrdiff_t>(pos),
-               content.begin() + static_cast<std::ptrdiff_t>(pos + n));
-    pos += n;
-  } while (pos < content.size());
-  put_le32(out, static_cast<std::uint32_t>(crc32(0, content.data(), static_cast<uInt>(content.size()))));
-  put_le32(out, static_cast<std::uint32_t>(content.size()));
-  return out;
 }
 
 // zlib's own gzip compression at `level` (0 to 9).

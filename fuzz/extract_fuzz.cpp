@@ -181,8 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
       listed.insert(canonical_relative(rel));
     }
     if (listed != on_disk) fail("the list returned differs from the files written");
-  } else if (result.error().message().empty()) {
-    fail("a failure without a message");
+  } else if (result.error().message.empty() || result.error().error_class != morvane::ErrorClass::OSError) {
+    fail("a failure without a message, or not an OSError");
   }
   std::error_code ec;
   fs::remove_all(dest, ec);

@@ -64,7 +64,7 @@ Decoded read_with_reader(std::span<const unsigned char> data, bool small_reads) 
     const std::size_t want = small_reads ? small_sizes[round % small_sizes.size()] : buffer.size();
     auto got = reader.read(std::span(buffer).first(want));
     if (!got) {
-      out.error = got.error();
+      out.error = got.error().text;
       return out;
     }
     if (*got > want) fail("a read produced more than asked for");

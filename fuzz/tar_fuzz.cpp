@@ -5,20 +5,25 @@
 //                a correct checksum before reading, so that mutations reach the
 //                fields behind the checksum test; set: checksums are left alone.
 //   bit 1 set:   entry data is passed over instead of read.
-// The archive is wrapped in a stored gzip member (the reader pulls from the
-// gzip reader) and read to its end or first failure. Checked: every entry's
+//   bits 2-7:    N; when not zero, each read of the source gives at most N * 7
+//                bytes, as a decompressor hands out pieces of any size.
+// The reader pulls the raw archive bytes from an in-memory byte source and
+// reads to the archive's end or its first failure. Checked: every entry's
 // data has exactly its announced length (more is never invented, less is a
 // failure), failures carry a description, and the entries and their data fit
 // in the archive.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <expected>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "archive/gzip_reader.hpp"
+#include "archive/byte_source.hpp"
 #include "archive/tar_reader.hpp"
 #include "archive_bytes.hpp"
 
@@ -31,6 +36,22 @@ using morvane::fuzz::tar_block_bytes;
   std::abort();
 }
 
+// The archive bytes, handed out in pieces of at most `piece` bytes.
+class RawTar : public morvane::archive::ByteSource {
+ public:
+  RawTar(std::span<const unsigned char> bytes, std::size_t piece) : rest_(bytes), piece_(piece) {}
+  morvane::archive::PackageResult<std::size_t> read(std::span<unsigned char> out) override {
+    const std::size_t n = std::min({out.size(), rest_.size(), piece_});
+    std::copy_n(rest_.begin(), n, out.begin());
+    rest_ = rest_.subspan(n);
+    return n;
+  }
+
+ private:
+  std::span<const unsigned char> rest_;
+  std::size_t piece_;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size) {
@@ -39,16 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
   std::vector<unsigned char> tar(raw + 1, raw + size);
   if (!(control & 1)) morvane::fuzz::fix_checksums(tar);
   const bool pass_over_data = control & 2;
-  const std::vector<unsigned char> gz = morvane::fuzz::gzip_stored(tar);
+  const std::size_t piece = (control >> 2) * std::size_t{7};
 
-  morvane::archive::GzipReader gzip(gz);
-  morvane::archive::TarReader reader(gzip);
+  RawTar source(tar, piece == 0 ? tar.size() : piece);
+  morvane::archive::TarReader reader(source);
   std::size_t entries = 0;
   std::uint64_t data_read = 0;
   for (;;) {
     auto next = reader.next();
     if (!next) {
-      if (next.error().empty()) fail("a failure without a description");
+      if (next.error().text.empty()) fail("a failure without a description");
       return 0;
     }
     const morvane::archive::TarEntry* entry = *next;
@@ -60,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* raw, std::size_t size)
     for (;;) {
       auto chunk = reader.data_chunk();
       if (!chunk) {
-        if (chunk.error().empty()) fail("a failure without a description");
+        if (chunk.error().text.empty()) fail("a failure without a description");
         if (got >= entry->data_size) fail("a data failure after all the data");
         return 0;
       }

@@ -88,7 +88,7 @@ bool is_lone_regular(const struct stat& st) { return S_ISREG(st.st_mode) && st.s
 // and owner. The open follows no link and never blocks (a FIFO swapped in
 // meanwhile does not hang it); an empty handle when something else stands
 // there by then. A refused open (a read-only file, say) is the failure.
-std::expected<UniqueFd, std::string> rewrite_existing(int dir, const char* name, const struct stat& found) {
+PackageResult<UniqueFd> rewrite_existing(int dir, const char* name, const struct stat& found) {
   UniqueFd fd(openat_retrying(dir, name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd) {
     if (errno == ELOOP || errno == ENOENT || errno == ENXIO || errno == EAGAIN) return UniqueFd();
@@ -109,19 +109,19 @@ constexpr int max_create_attempts = 4;
 
 }  // namespace
 
-std::expected<Destination, std::string> Destination::open(std::string_view dest) {
+PackageResult<Destination> Destination::open(std::string_view dest) {
   auto checked = system_path(dest);
-  if (!checked) return std::unexpected(std::move(checked.error()));
+  if (!checked) return io_failure(std::move(checked.error()));
   const std::string& path = *checked;
   if (const int err = make_directories(path); err != 0) return os_failure(err);
-  const int fd = ::open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  const int fd = openat_retrying(AT_FDCWD, path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return os_failure(errno);
   const std::size_t separator = path.empty() || path.back() == '/' ? 0 : 1;
   return Destination(UniqueFd(fd), path.size() + separator);
 }
 
-std::expected<void, std::string> Destination::check_path(std::string_view rel) const {
-  if (auto checked = system_path(rel); !checked) return std::unexpected(std::move(checked.error()));
+PackageResult<void> Destination::check_path(std::string_view rel) const {
+  if (auto checked = system_path(rel); !checked) return io_failure(std::move(checked.error()));
   // The target, written as `dest` joined with `rel`, is held to the system's
   // path length, as path-based calls on it would be. This also bounds the
   // depth of every path resolved below.
@@ -153,9 +153,9 @@ std::string_view Destination::pieces(std::size_t from, std::size_t to) const {
   return std::string_view(path_).substr(start, ends_[to - 1] - start);
 }
 
-std::expected<UniqueFd, std::string> Destination::make_child(int parent, std::string_view name, bool last) {
+PackageResult<UniqueFd> Destination::make_child(int parent, std::string_view name, bool last) {
   if (created_directories_ >= max_created_directories) {
-    return std::unexpected("tarball creates more than 20000 directories");
+    return io_failure("tarball creates more than 20000 directories");
   }
   scratch_.assign(name);
   if (::mkdirat(parent, scratch_.c_str(), directory_mode) == 0) {
@@ -172,8 +172,8 @@ std::expected<UniqueFd, std::string> Destination::make_child(int parent, std::st
 // the requested path that exists, found with openat2 without passing through
 // a link: the whole path, then its parent (usually only the last piece is
 // new), then by halving. Each probe is one system call, whatever the depth.
-std::expected<Destination::Existing, std::string> Destination::deepest_beneath(const Directory* base,
-                                                                            std::size_t base_pieces) {
+PackageResult<Destination::Existing> Destination::deepest_beneath(const Directory* base,
+                                                                  std::size_t base_pieces) {
   const int from = base ? base->fd.get() : root_.get();
   const std::size_t wanted = ends_.size() - base_pieces;
   auto probe = [&](std::size_t n) {
@@ -203,8 +203,8 @@ std::expected<Destination::Existing, std::string> Destination::deepest_beneath(c
 
 // The same as deepest_beneath, one piece at a time: for kernels without
 // openat2, and to report what stands in the way.
-std::expected<Destination::Existing, std::string> Destination::deepest_by_walk(const Directory* base,
-                                                                            std::size_t base_pieces) {
+PackageResult<Destination::Existing> Destination::deepest_by_walk(const Directory* base,
+                                                                  std::size_t base_pieces) {
   int current = base ? base->fd.get() : root_.get();
   UniqueFd owned;
   std::size_t k = base_pieces;
@@ -233,7 +233,7 @@ int Destination::keep(std::string path, UniqueFd fd) {
   return slot->fd.get();
 }
 
-std::expected<int, std::string> Destination::open_directory(std::string_view rel) {
+PackageResult<int> Destination::open_directory(std::string_view rel) {
   set_path(rel);
   if (path_.empty()) return root_.get();
 
@@ -271,14 +271,14 @@ std::expected<int, std::string> Destination::open_directory(std::string_view rel
   return keep(path_, std::move(current));
 }
 
-std::expected<void, std::string> Destination::make_directory(std::string_view rel) {
+PackageResult<void> Destination::make_directory(std::string_view rel) {
   if (auto ok = check_path(rel); !ok) return ok;
   auto dir = open_directory(rel);
   if (!dir) return std::unexpected(std::move(dir.error()));
   return {};
 }
 
-std::expected<UniqueFd, std::string> Destination::create_file(std::string_view rel) {
+PackageResult<UniqueFd> Destination::create_file(std::string_view rel) {
   if (auto ok = check_path(rel); !ok) return std::unexpected(std::move(ok.error()));
   const std::size_t slash = rel.rfind('/');
   const std::string_view file_name = slash == std::string_view::npos ? rel : rel.substr(slash + 1);

@@ -5,11 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <expected>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "archive/package_error.hpp"
 #include "common/unique_fd.hpp"
 
 namespace morvane::archive {
@@ -25,17 +25,17 @@ class Destination {
   // Creates `dest` and its missing ancestors (0777 before the umask) and opens
   // it. `dest` is used as given: links on the way to it are followed, and an
   // empty `dest` is the current directory.
-  static std::expected<Destination, std::string> open(std::string_view dest);
+  static PackageResult<Destination> open(std::string_view dest);
 
   // Creates the directory at the relative path `rel` and its missing ancestors.
-  std::expected<void, std::string> make_directory(std::string_view rel);
+  PackageResult<void> make_directory(std::string_view rel);
 
   // Returns the regular file at the relative path `rel` open for writing and
   // empty, creating its missing ancestors first. An existing regular file with
   // a single link is truncated and keeps its inode, mode and owner; a file is
   // created (0666 before the umask) where there was none, and where anything
   // else stood, which is removed first (a link is never written through).
-  std::expected<UniqueFd, std::string> create_file(std::string_view rel);
+  PackageResult<UniqueFd> create_file(std::string_view rel);
 
  private:
   Destination(UniqueFd root, std::size_t dest_length) : root_(std::move(root)), dest_length_(dest_length) {}
@@ -56,16 +56,16 @@ class Destination {
 
   // Refuses a relative path that holds a NUL byte or that, joined to `dest`,
   // is longer than the system takes.
-  std::expected<void, std::string> check_path(std::string_view rel) const;
+  PackageResult<void> check_path(std::string_view rel) const;
   // Sets path_ and ends_ to the pieces of `rel` that name directories.
   void set_path(std::string_view rel);
   // Pieces [from, to) of path_, with the slashes between them.
   std::string_view pieces(std::size_t from, std::size_t to) const;
-  std::expected<int, std::string> open_directory(std::string_view rel);
-  std::expected<Existing, std::string> deepest_beneath(const Directory* base, std::size_t base_pieces);
-  std::expected<Existing, std::string> deepest_by_walk(const Directory* base, std::size_t base_pieces);
+  PackageResult<int> open_directory(std::string_view rel);
+  PackageResult<Existing> deepest_beneath(const Directory* base, std::size_t base_pieces);
+  PackageResult<Existing> deepest_by_walk(const Directory* base, std::size_t base_pieces);
   // Creates (or opens) the directory `name` in `parent`; `last` when it ends the path.
-  std::expected<UniqueFd, std::string> make_child(int parent, std::string_view name, bool last);
+  PackageResult<UniqueFd> make_child(int parent, std::string_view name, bool last);
   int keep(std::string path, UniqueFd fd);
 
   UniqueFd root_;

@@ -8,6 +8,7 @@
 
 #include "archive/destination.hpp"
 #include "archive/gzip_reader.hpp"
+#include "archive/package_error.hpp"
 #include "archive/tar_reader.hpp"
 #include "common/posix.hpp"
 #include "common/utf8.hpp"
@@ -21,12 +22,8 @@ constexpr std::uint64_t max_entries = 10'000;
 constexpr std::uint64_t max_file_bytes = 52'428'800;
 constexpr std::uint64_t max_total_bytes = 524'288'000;
 
-std::unexpected<PackageError> io_error(std::string description) {
-  return std::unexpected(PackageError::io(std::move(description)));
-}
-
 std::unexpected<PackageError> path_error(PackageError::Kind kind, const std::string& path) {
-  return std::unexpected(PackageError{kind, path});
+  return std::unexpected(PackageError{kind, path, {}});
 }
 
 bool has_dot_dot_piece(std::string_view path) {
@@ -37,7 +34,7 @@ bool has_dot_dot_piece(std::string_view path) {
 }
 
 // Copies the current entry's data into a new file at `rel`.
-std::expected<void, std::string> write_file(Destination& dest, std::string_view rel, TarReader& tar) {
+PackageResult<void> write_file(Destination& dest, std::string_view rel, TarReader& tar) {
   auto file = dest.create_file(rel);
   if (!file) return std::unexpected(std::move(file.error()));
   for (;;) {
@@ -45,19 +42,16 @@ std::expected<void, std::string> write_file(Destination& dest, std::string_view 
     if (!chunk) return std::unexpected(std::move(chunk.error()));
     if (chunk->empty()) break;
     const std::string_view bytes(reinterpret_cast<const char*>(chunk->data()), chunk->size());
-    if (auto ok = write_all(file->get(), bytes); !ok) return ok;
+    if (auto ok = write_all(file->get(), bytes); !ok) return io_failure(std::move(ok.error()));
   }
   if (::close(file->release()) != 0 && errno != EINTR) return os_failure(errno);
   return {};
 }
 
-}  // namespace
-
-std::expected<std::vector<std::string>, PackageError> extract_tarball(std::span<const unsigned char> data,
-                                                                      std::string_view dest) {
-  if (data.size() > max_compressed_bytes) return io_error("compressed tarball exceeds 100MB limit");
+PackageResult<std::vector<std::string>> extract(std::span<const unsigned char> data, std::string_view dest) {
+  if (data.size() > max_compressed_bytes) return io_failure("compressed tarball exceeds 100MB limit");
   auto destination = Destination::open(dest);
-  if (!destination) return io_error(std::move(destination.error()));
+  if (!destination) return std::unexpected(std::move(destination.error()));
 
   GzipReader gzip(data);
   TarReader tar(gzip);
@@ -71,8 +65,8 @@ std::expected<std::vector<std::string>, PackageError> extract_tarball(std::span<
     auto next = tar.next();
     if (next && *next == nullptr) break;
     // At the limit even a failed read reports the limit.
-    if (entries >= max_entries) return io_error("tarball exceeds 10000 entry limit");
-    if (!next) return io_error(std::move(next.error()));
+    if (entries >= max_entries) return io_failure("tarball exceeds 10000 entry limit");
+    if (!next) return std::unexpected(std::move(next.error()));
     const TarEntry& entry = **next;
 
     path_text.clear();
@@ -96,7 +90,7 @@ std::expected<std::vector<std::string>, PackageError> extract_tarball(std::span<
     const std::string_view rel = std::string_view(normalized).substr(start);
 
     if (entry.type == '5') {
-      if (auto ok = destination->make_directory(rel); !ok) return io_error(std::move(ok.error()));
+      if (auto ok = destination->make_directory(rel); !ok) return std::unexpected(std::move(ok.error()));
       continue;
     }
     if (entry.type != '0' && entry.type != '\0') continue;
@@ -104,15 +98,23 @@ std::expected<std::vector<std::string>, PackageError> extract_tarball(std::span<
     // A pax size record may give the data a length other than the header's
     // size field; both must keep within the limits.
     if (entry.header_size > max_file_bytes || entry.data_size > max_file_bytes) {
-      return io_error("file " + std::string(rel) + " exceeds 50MB limit");
+      return io_failure("file " + std::string(rel) + " exceeds 50MB limit");
     }
     total_bytes += std::max(entry.header_size, entry.data_size);
-    if (total_bytes > max_total_bytes) return io_error("total extracted size exceeds 500MB limit");
+    if (total_bytes > max_total_bytes) return io_failure("total extracted size exceeds 500MB limit");
 
-    if (auto ok = write_file(*destination, rel, tar); !ok) return io_error(std::move(ok.error()));
+    if (auto ok = write_file(*destination, rel, tar); !ok) return std::unexpected(std::move(ok.error()));
     written.emplace_back(rel);
   }
   return written;
+}
+
+}  // namespace
+
+Outcome<std::vector<std::string>> extract_tarball(std::span<const unsigned char> data, std::string_view dest) {
+  auto written = extract(data, dest);
+  if (!written) return std::unexpected(written.error().as(ErrorClass::OSError));
+  return std::move(*written);
 }
 
 }  // namespace morvane::archive

@@ -2,19 +2,18 @@
 #pragma once
 
 #include <cstddef>
-#include <expected>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "archive/package_error.hpp"
+#include "common/failure.hpp"
 
 namespace morvane::archive {
 
 // Unpacks `data` under `dest`, dropping each entry's first path component, and
-// returns the relative paths of the regular files written, in order.
-std::expected<std::vector<std::string>, PackageError> extract_tarball(std::span<const unsigned char> data,
-                                                                      std::string_view dest);
+// returns the relative paths of the regular files written, in order. Every
+// failure is raised as OSError, with what was written before it left on disk.
+Outcome<std::vector<std::string>> extract_tarball(std::span<const unsigned char> data, std::string_view dest);
 
 }  // namespace morvane::archive

@@ -120,9 +120,9 @@ bool GzipReader::fail(std::string text) {
   return false;
 }
 
-std::expected<std::size_t, std::string> GzipReader::read(std::span<unsigned char> out) {
+PackageResult<std::size_t> GzipReader::read(std::span<unsigned char> out) {
   const std::size_t produced = error_.empty() ? inflate_into(out) : 0;
-  if (produced == 0 && !error_.empty()) return std::unexpected(error_);
+  if (produced == 0 && !error_.empty()) return io_failure(error_);
   return produced;
 }
 

@@ -15,21 +15,22 @@
 #include <span>
 #include <string>
 
+#include "archive/byte_source.hpp"
+
 namespace morvane::archive {
 
-class GzipReader {
+class GzipReader : public ByteSource {
  public:
   explicit GzipReader(std::span<const unsigned char> data);
-  ~GzipReader();
+  ~GzipReader() override;
   GzipReader(const GzipReader&) = delete;
   GzipReader& operator=(const GzipReader&) = delete;
 
   // Decompresses up to out.size() bytes into out and returns how many were
   // produced. Returns 0 only at the end of the last member, after its trailer
   // has been checked; a trailer is examined only when a read asks for bytes
-  // past the last one its member holds. Failures are described by their
-  // display text.
-  std::expected<std::size_t, std::string> read(std::span<unsigned char> out);
+  // past the last one its member holds.
+  PackageResult<std::size_t> read(std::span<unsigned char> out) override;
 
  private:
   enum class State { Header, Body, Trailer, Done };

@@ -7,6 +7,8 @@
 #include <memory>
 #include <utility>
 
+#include "archive/package_error.hpp"
+
 namespace morvane::archive {
 
 namespace {
@@ -22,7 +24,7 @@ constexpr std::size_t base64_chars = 88;  // 4 * ceil(64 / 3), "==" padded
 
 // `what` failed: the message adds the text of OpenSSL's first queued error,
 // and the queue is emptied so that no stale error reaches a later call.
-std::unexpected<Failure> crypto_failure(const char* what) {
+std::unexpected<PackageError> crypto_failure(const char* what) {
   std::string message = what;
   if (const unsigned long code = ERR_get_error()) {
     char text[256];
@@ -31,12 +33,12 @@ std::unexpected<Failure> crypto_failure(const char* what) {
     message += text;
   }
   ERR_clear_error();
-  return fail(ErrorClass::InternalFault, std::move(message));
+  return std::unexpected(PackageError{PackageError::Kind::Internal, std::move(message), {}});
 }
 
-}  // namespace
-
-Outcome<std::string> integrity_of(std::span<const unsigned char> data) {
+// Fails only when the crypto library cannot compute SHA-512 at all: an
+// internal fault that no input causes.
+PackageResult<std::string> integrity_of(std::span<const unsigned char> data) {
   EvpMdCtx ctx(EVP_MD_CTX_new());
   std::array<unsigned char, digest_bytes> digest{};
   unsigned int digest_len = 0;
@@ -55,10 +57,14 @@ Outcome<std::string> integrity_of(std::span<const unsigned char> data) {
   return out;
 }
 
+}  // namespace
+
 Outcome<std::string> verify_integrity(std::span<const unsigned char> data, std::string_view expected) {
   auto computed = integrity_of(data);
-  if (!computed || *computed == expected) return computed;
-  return fail(ErrorClass::ValueError, "SHA-512 mismatch: expected " + std::string(expected) + ", got " + *computed);
+  if (!computed) return std::unexpected(computed.error().as(ErrorClass::ValueError));
+  if (*computed == expected) return std::move(*computed);
+  const PackageError mismatch{PackageError::Kind::IntegrityMismatch, std::string(expected), std::move(*computed)};
+  return std::unexpected(mismatch.as(ErrorClass::ValueError));
 }
 
 }  // namespace morvane::archive

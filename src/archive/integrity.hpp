@@ -10,10 +10,6 @@
 
 namespace morvane::archive {
 
-// Fails only when the crypto library cannot compute SHA-512 at all: an
-// internal fault that no input causes.
-Outcome<std::string> integrity_of(std::span<const unsigned char> data);
-
 // Returns the computed string when it equals `expected` byte for byte, else
 // fails with ValueError "SHA-512 mismatch: expected <expected>, got <computed>".
 Outcome<std::string> verify_integrity(std::span<const unsigned char> data, std::string_view expected);

@@ -90,11 +90,8 @@ std::optional<std::string_view> pax_value(std::string_view pax, std::string_view
     const std::size_t space = pax.find(' ', start);
     if (space == std::string_view::npos || space == start) return std::nullopt;
     std::size_t len = 0;
-    for (std::size_t i = start; i < space; ++i) {
-      const char c = pax[i];
-      if (c < '0' || c > '9' || len > pax.size()) return std::nullopt;
-      len = len * 10 + static_cast<std::size_t>(c - '0');
-    }
+    const auto [stop, ec] = std::from_chars(pax.data() + start, pax.data() + space, len);
+    if (ec != std::errc{} || stop != pax.data() + space) return std::nullopt;
     const std::size_t head = space - start + 1;  // the length digits and their space
     if (len <= head || len > pax.size() - start) return std::nullopt;
     pos = start + len;
@@ -110,22 +107,22 @@ std::optional<std::string_view> pax_value(std::string_view pax, std::string_view
 
 }  // namespace
 
-TarReader::TarReader(GzipReader& source) : source_(source), buffer_(new unsigned char[buffer_bytes]) {}
+TarReader::TarReader(ByteSource& source) : source_(source), buffer_(new unsigned char[buffer_bytes]) {}
 
 bool TarReader::fail(std::string text) {
   if (error_.empty()) error_ = std::move(text);
   return false;
 }
 
-std::expected<const TarEntry*, std::string> TarReader::next() {
+PackageResult<const TarEntry*> TarReader::next() {
   const TarEntry* entry = failed() ? nullptr : read_entry();
-  if (failed()) return std::unexpected(error_);
+  if (failed()) return io_failure(error_);
   return entry;
 }
 
-std::expected<std::span<const unsigned char>, std::string> TarReader::data_chunk() {
+PackageResult<std::span<const unsigned char>> TarReader::data_chunk() {
   if (remaining_ > 0 && begin_ == end_) refill_for_data();
-  if (failed()) return std::unexpected(error_);
+  if (failed()) return io_failure(error_);
   const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, end_ - begin_));
   const std::span<const unsigned char> piece{buffer_.get() + begin_, take};
   begin_ += take;
@@ -261,18 +258,14 @@ std::uint64_t TarReader::parse_octal(std::string_view f, const char* what) {
     return std::uint64_t{0};
   };
   if (!is_valid_utf8(text)) return refuse("numeric field did not have utf-8 text: ");
-  std::size_t b = 0, e = text.size();
-  while (b < e && is_space(text[b])) ++b;
-  while (e > b && is_space(text[e - 1])) --e;
-  if (b == e) return refuse("numeric field was not a number: ");
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  while (first < last && is_space(*first)) ++first;
+  while (last > first && is_space(last[-1])) --last;
+  // Octal digits only between the spaces: no sign, and no value past 64 bits.
   std::uint64_t value = 0;
-  for (std::size_t i = b; i < e; ++i) {
-    const char c = text[i];
-    if (c < '0' || c > '7' || value > (std::numeric_limits<std::uint64_t>::max() >> 3)) {
-      return refuse("numeric field was not a number: ");
-    }
-    value = value << 3 | static_cast<std::uint64_t>(c - '0');
-  }
+  const auto [stop, ec] = std::from_chars(first, last, value, 8);
+  if (ec != std::errc{} || stop != last) return refuse("numeric field was not a number: ");
   return value;
 }
 
@@ -290,7 +283,7 @@ std::uint64_t TarReader::parse_size() {
 std::size_t TarReader::read_source(std::span<unsigned char> into) {
   if (failed()) return 0;
   auto got = source_.read(into);
-  if (!got) fail(std::move(got.error()));
+  if (!got) fail(std::move(got.error().text));
   return got.value_or(0);
 }
 

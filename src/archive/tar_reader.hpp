@@ -1,5 +1,5 @@
 // Reader of a tar archive (v7, ustar, GNU and pax forms) streamed out of a
-// GzipReader, one entry at a time, in archive order.
+// byte source, one entry at a time, in archive order.
 #pragma once
 
 #include <array>
@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "archive/gzip_reader.hpp"
+#include "archive/byte_source.hpp"
 
 namespace morvane::archive {
 
@@ -35,17 +35,17 @@ struct TarEntry {
 // and every later call reports the same failure again.
 class TarReader {
  public:
-  explicit TarReader(GzipReader& source);
+  explicit TarReader(ByteSource& source);
 
   // Moves to the next entry, passing over whatever is left of the current
   // one's data. Returns nullptr at the end of the archive. The entry stays
   // valid until the next call.
-  std::expected<const TarEntry*, std::string> next();
+  PackageResult<const TarEntry*> next();
 
   // The next piece of the current entry's data, straight out of the reader's
   // buffer; empty once all of it has been read. The piece stays valid until
   // the next call on the reader.
-  std::expected<std::span<const unsigned char>, std::string> data_chunk();
+  PackageResult<std::span<const unsigned char>> data_chunk();
 
  private:
   using Block = std::array<unsigned char, 512>;
@@ -72,7 +72,7 @@ class TarReader {
   void count_skipped(std::uint64_t n);
   void advance_position(std::uint64_t data_size);
 
-  GzipReader& source_;
+  ByteSource& source_;
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t begin_ = 0;  // unread buffered bytes are [begin_, end_)
   std::size_t end_ = 0;

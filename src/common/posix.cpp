@@ -38,7 +38,7 @@ std::expected<void, std::string> write_all(int fd, std::string_view bytes) {
     const ssize_t n = ::write(fd, bytes.data(), std::min(bytes.size(), max_io_bytes));
     if (n < 0) {
       if (errno == EINTR) continue;
-      return os_failure(errno);
+      return std::unexpected(os_error_text(errno));
     }
     if (n == 0) return std::unexpected("failed to write whole buffer");
     bytes.remove_prefix(static_cast<std::size_t>(n));

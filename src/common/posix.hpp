@@ -1,7 +1,8 @@
 // The system calls that the lockfile and archive subsystems share, in one
 // shape: a call interrupted by a signal is repeated, and a failure is the
 // system's description, "<text> (os error N)", e.g. "No such file or
-// directory (os error 2)". Each subsystem wraps that text in its own failure.
+// directory (os error 2)". Each subsystem wraps that text in its own failure
+// value.
 #pragma once
 
 #include <fcntl.h>
@@ -20,8 +21,6 @@ inline constexpr std::size_t max_io_bytes = 2'147'483'647;
 
 // The system's text for an error number, followed by " (os error N)".
 std::string os_error_text(int errnum);
-
-inline std::unexpected<std::string> os_failure(int errnum) { return std::unexpected(os_error_text(errnum)); }
 
 // `path` as the NUL-terminated text a system call takes. A path holding a NUL
 // byte is refused before any system call, so that it is never cut short.

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace morvane {
 namespace {
 
@@ -12,6 +16,14 @@ constexpr std::string_view replacement = "\xEF\xBF\xBD";
 // The first byte at or after `i` that is not ASCII, or the size. Lockfiles and
 // archive names are almost all ASCII: step over it sixteen bytes at a time.
 std::size_t skip_ascii(std::string_view s, std::size_t i) {
+#if defined(__SSE2__)
+  // Thirty-two bytes per step where every x86-64 processor can.
+  while (s.size() - i >= 32) {
+    const auto* p = reinterpret_cast<const __m128i*>(s.data() + i);
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1))) != 0) break;
+    i += 32;
+  }
+#endif
   constexpr std::uint64_t high_bits = 0x8080808080808080;
   while (s.size() - i >= 16) {
     std::uint64_t a, b;

@@ -1,10 +1,11 @@
 #include "lockfile/json_reader.hpp"
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <span>
+#include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -13,38 +14,24 @@
 namespace morvane::lockfile {
 namespace {
 
-// How a record may be written: an object with these keys, or an array of the
-// field values in this order.
-struct RecordShape {
-  std::string_view name;  // "struct LockEntry"
-  std::span<const std::string_view> fields;
-  std::uint32_t required;    // bit i: an object must hold fields[i]
-  std::size_t min_elements;  // an array may leave off only the fields after these
+class Reader;
+
+// Whether a record may be written without a field. An array form holds the
+// fields in table order and may stop early only before Defaulted fields.
+enum class Presence {
+  Required,   // an object must hold it, and an array must reach it
+  Optional,   // an object may leave it out (it stays absent); an array must reach it
+  Defaulted,  // an object and the end of an array may both leave it out (it keeps its default)
 };
 
-constexpr std::string_view lockfile_fields[] = {"lockfileVersion", "skills"};
-constexpr std::string_view lock_entry_fields[] = {"resolved", "integrity", "permissions", "audit_score",
-                                                  "dependencies"};
-constexpr std::string_view permissions_fields[] = {"network", "filesystem", "subprocess"};
-constexpr std::string_view network_fields[] = {"outbound"};
-constexpr std::string_view filesystem_fields[] = {"read", "write"};
-
-constexpr RecordShape lockfile_shape{"struct Lockfile", lockfile_fields, 0b11, 2};
-// `dependencies` may be left off an array too: it defaults to an empty map.
-constexpr RecordShape lock_entry_shape{"struct LockEntry", lock_entry_fields, 0b111, 4};
-constexpr RecordShape permissions_shape{"struct Permissions", permissions_fields, 0, 3};
-constexpr RecordShape network_shape{"struct NetworkPermissions", network_fields, 0, 1};
-constexpr RecordShape filesystem_shape{"struct FilesystemPermissions", filesystem_fields, 0, 2};
-
-// The index of the field named `key`, or the number of fields.
-std::size_t field_index(const RecordShape& shape, std::string_view key) {
-  for (std::size_t i = 0; i < shape.fields.size(); ++i) {
-    const std::string_view name = shape.fields[i];
-    if (name.size() == key.size() && name[0] == key[0] && std::memcmp(name.data(), key.data(), key.size()) == 0)
-      return i;
-  }
-  return shape.fields.size();
-}
+// One field of a record: its JSON key, whether it may be left out, and how its
+// value is read into the record. A record's fields are one table of these.
+template <class Record>
+struct Field {
+  std::string_view name;
+  Presence presence;
+  bool (*read)(Reader&, Record&);
+};
 
 // Reads one lockfile straight into its records: each field reader takes the
 // value of one field, and a record reader takes an object or an array of them.
@@ -53,82 +40,9 @@ class Reader : private JsonCursor {
   using JsonCursor::JsonCursor;
   using JsonCursor::error;
 
-  bool document(Lockfile& doc) {
-    return record(lockfile_shape, [&](std::size_t field) {
-      return field == 0 ? u32(doc.lockfileVersion) : skills(doc.skills);
-    }) && only_whitespace_left();
-  }
+  bool document(Lockfile& doc);
 
- private:
-  // A record given as an object or as an array of its fields; `field(i)` reads
-  // the value of field i into the record.
-  template <class ReadField>
-  bool record(const RecordShape& shape, ReadField&& field) {
-    if (!next_byte(Syntax::EofValue)) return false;
-    if (peek() == '{') return record_object(shape, field);
-    if (peek() == '[') return record_array(shape, field);
-    return reject(shape.name);
-  }
-
-  template <class ReadField>
-  bool record_object(const RecordShape& shape, ReadField& field) {
-    std::uint32_t seen = 0;
-    const bool read = members([&](std::string_view key) {
-      const std::size_t index = field_index(shape, key);
-      if (index == shape.fields.size()) return colon() && skip_value();
-      if (seen >> index & 1) {
-        skip_whitespace();
-        return fail("duplicate field `" + std::string(shape.fields[index]) + "`");
-      }
-      seen |= std::uint32_t{1} << index;
-      return colon() && field(index);
-    });
-    if (!read) return false;
-    if (const std::uint32_t missing = shape.required & ~seen) {
-      return fail("missing field `" + std::string(shape.fields[std::countr_zero(missing)]) + "`");
-    }
-    return true;
-  }
-
-  template <class ReadField>
-  bool record_array(const RecordShape& shape, ReadField& field) {
-    const std::size_t count = shape.fields.size();
-    std::size_t found = 0;
-    const bool read = elements([&](std::size_t index) {
-      // More elements than fields: the separator was a comma.
-      if (index == count) return syntax(Syntax::TrailingCharacters);
-      found = index + 1;
-      return field(index);
-    });
-    if (!read) return false;
-    if (found < shape.min_elements) {
-      return fail("invalid length " + std::to_string(found) + ", expected " + std::string(shape.name) + " with " +
-                  std::to_string(count) + (count == 1 ? " element" : " elements"));
-    }
-    return true;
-  }
-
-  // An object whose members all hold values of one kind, read by
-  // `value(key)` after the colon; `key` may point into the scratch buffer.
-  template <class ReadValue>
-  bool map(ReadValue&& value) {
-    if (!next_byte(Syntax::EofValue)) return false;
-    if (peek() != '{') return reject("a map");
-    return members([&](std::string_view key) { return colon() && value(key); });
-  }
-
-  // A value that may be null, which makes `out` absent; `read` reads any
-  // other value.
-  template <class T, class Read>
-  bool nullable(std::optional<T>& out, Read&& read) {
-    if (!next_byte(Syntax::EofValue)) return false;
-    if (peek() == 'n') {
-      out.reset();
-      return literal("null");
-    }
-    return read();
-  }
-
+  // The readers that the field tables name, one per kind of field value.
   bool text(std::string& out) {
     if (!next_byte(Syntax::EofValue)) return false;
     if (peek() != '"') return reject("a string");
@@ -187,29 +101,6 @@ class Reader : private JsonCursor {
     });
   }
 
-  bool skills(SortedMap<LockEntry>& out) {
-    std::vector<SortedMap<LockEntry>::Entry> entries;
-    const bool read = map([&](std::string_view name) {
-      auto& entry = entries.emplace_back(std::string(name), LockEntry{});
-      return lock_entry(entry.second);
-    });
-    if (!read) return false;
-    out = SortedMap<LockEntry>::from_entries(std::move(entries));
-    return true;
-  }
-
-  bool lock_entry(LockEntry& entry) {
-    return record(lock_entry_shape, [&](std::size_t field) {
-      switch (field) {
-        case 0: return text(entry.resolved);
-        case 1: return text(entry.integrity);
-        case 2: return permissions(entry.permissions);
-        case 3: return optional_f64(entry.audit_score);
-        default: return dependencies(entry.dependencies);
-      }
-    });
-  }
-
   bool dependencies(SortedMap<std::string>& out) {
     dependencies_.clear();
     const bool read = map([&](std::string_view name) {
@@ -217,40 +108,159 @@ class Reader : private JsonCursor {
       return text(dep.second);
     });
     if (!read) return false;
-    out = SortedMap<std::string>::from_entries(std::vector<SortedMap<std::string>::Entry>(
-        std::make_move_iterator(dependencies_.begin()), std::make_move_iterator(dependencies_.end())));
+    out = SortedMap<std::string>::take_entries(dependencies_);
     return true;
   }
 
-  bool permissions(Permissions& perms) {
-    return record(permissions_shape, [&](std::size_t field) {
-      switch (field) {
-        case 0: return optional_network(perms.network);
-        case 1: return optional_filesystem(perms.filesystem);
-        default: return optional_bool(perms.subprocess);
+  // These read records, so they follow the tables.
+  bool skills(SortedMap<LockEntry>& out);
+  bool permissions(Permissions& out);
+  bool optional_network(std::optional<NetworkPermissions>& out);
+  bool optional_filesystem(std::optional<FilesystemPermissions>& out);
+
+ private:
+  // A record given as an object or as an array of its fields; `name` is what
+  // the failure texts call it ("struct LockEntry").
+  template <class Record>
+  bool record(std::string_view name, std::type_identity_t<std::span<const Field<Record>>> fields, Record& out) {
+    if (!next_byte(Syntax::EofValue)) return false;
+    if (peek() == '{') return record_object(fields, out);
+    if (peek() == '[') return record_array(name, fields, out);
+    return reject(name);
+  }
+
+  template <class Record>
+  bool record_object(std::span<const Field<Record>> fields, Record& out) {
+    std::uint32_t seen = 0;  // bit i: fields[i] has been read (no record has more than 32 fields)
+    const bool read = members([&](std::string_view key) {
+      const std::size_t index = field_index(fields, key);
+      if (index == fields.size()) return colon() && skip_value();
+      if (seen >> index & 1) {
+        skip_whitespace();
+        return fail("duplicate field `" + std::string(fields[index].name) + "`");
       }
+      seen |= std::uint32_t{1} << index;
+      return colon() && fields[index].read(*this, out);
     });
+    if (!read) return false;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (fields[i].presence == Presence::Required && !(seen >> i & 1))
+        return fail("missing field `" + std::string(fields[i].name) + "`");
+    }
+    return true;
   }
 
-  bool optional_network(std::optional<NetworkPermissions>& out) {
-    return nullable(out, [&] {
-      auto& network = out.emplace();
-      return record(network_shape, [&](std::size_t) { return optional_text_list(network.outbound); });
+  template <class Record>
+  bool record_array(std::string_view name, std::span<const Field<Record>> fields, Record& out) {
+    const std::size_t count = fields.size();
+    std::size_t found = 0;
+    const bool read = elements([&](std::size_t index) {
+      // More elements than fields: the separator was a comma.
+      if (index == count) return syntax(Syntax::TrailingCharacters);
+      found = index + 1;
+      return fields[index].read(*this, out);
     });
+    if (!read) return false;
+    for (std::size_t i = found; i < count; ++i) {
+      if (fields[i].presence != Presence::Defaulted) {
+        return fail("invalid length " + std::to_string(found) + ", expected " + std::string(name) + " with " +
+                    std::to_string(count) + (count == 1 ? " element" : " elements"));
+      }
+    }
+    return true;
   }
 
-  bool optional_filesystem(std::optional<FilesystemPermissions>& out) {
-    return nullable(out, [&] {
-      auto& filesystem = out.emplace();
-      return record(filesystem_shape, [&](std::size_t field) {
-        return optional_text_list(field == 0 ? filesystem.read : filesystem.write);
-      });
-    });
+  // The index of the field named `key`, or the number of fields.
+  template <class Record>
+  static std::size_t field_index(std::span<const Field<Record>> fields, std::string_view key) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const std::string_view name = fields[i].name;
+      if (name.size() == key.size() && name[0] == key[0] && std::memcmp(name.data(), key.data(), key.size()) == 0)
+        return i;
+    }
+    return fields.size();
+  }
+
+  // An object whose members all hold values of one kind, read by
+  // `value(key)` after the colon; `key` may point into the scratch buffer.
+  template <class ReadValue>
+  bool map(ReadValue&& value) {
+    if (!next_byte(Syntax::EofValue)) return false;
+    if (peek() != '{') return reject("a map");
+    return members([&](std::string_view key) { return colon() && value(key); });
+  }
+
+  // A value that may be null, which makes `out` absent; `read` reads any
+  // other value.
+  template <class T, class Read>
+  bool nullable(std::optional<T>& out, Read&& read) {
+    if (!next_byte(Syntax::EofValue)) return false;
+    if (peek() == 'n') {
+      out.reset();
+      return literal("null");
+    }
+    return read();
   }
 
   std::vector<std::string> texts_;                           // elements of the list being read
   std::vector<SortedMap<std::string>::Entry> dependencies_;  // members of the map being read
 };
+
+// The records' fields, in the order of their array form. A new field is one
+// row here and one member of the record.
+constexpr Field<Lockfile> lockfile_fields[] = {
+    {"lockfileVersion", Presence::Required, [](Reader& r, Lockfile& d) { return r.u32(d.lockfileVersion); }},
+    {"skills", Presence::Required, [](Reader& r, Lockfile& d) { return r.skills(d.skills); }},
+};
+
+constexpr Field<LockEntry> lock_entry_fields[] = {
+    {"resolved", Presence::Required, [](Reader& r, LockEntry& e) { return r.text(e.resolved); }},
+    {"integrity", Presence::Required, [](Reader& r, LockEntry& e) { return r.text(e.integrity); }},
+    {"permissions", Presence::Required, [](Reader& r, LockEntry& e) { return r.permissions(e.permissions); }},
+    {"audit_score", Presence::Optional, [](Reader& r, LockEntry& e) { return r.optional_f64(e.audit_score); }},
+    {"dependencies", Presence::Defaulted, [](Reader& r, LockEntry& e) { return r.dependencies(e.dependencies); }},
+};
+
+constexpr Field<Permissions> permissions_fields[] = {
+    {"network", Presence::Optional, [](Reader& r, Permissions& p) { return r.optional_network(p.network); }},
+    {"filesystem", Presence::Optional, [](Reader& r, Permissions& p) { return r.optional_filesystem(p.filesystem); }},
+    {"subprocess", Presence::Optional, [](Reader& r, Permissions& p) { return r.optional_bool(p.subprocess); }},
+};
+
+constexpr Field<NetworkPermissions> network_fields[] = {
+    {"outbound", Presence::Optional,
+     [](Reader& r, NetworkPermissions& n) { return r.optional_text_list(n.outbound); }},
+};
+
+constexpr Field<FilesystemPermissions> filesystem_fields[] = {
+    {"read", Presence::Optional, [](Reader& r, FilesystemPermissions& f) { return r.optional_text_list(f.read); }},
+    {"write", Presence::Optional, [](Reader& r, FilesystemPermissions& f) { return r.optional_text_list(f.write); }},
+};
+
+bool Reader::document(Lockfile& doc) {
+  return record("struct Lockfile", lockfile_fields, doc) && only_whitespace_left();
+}
+
+bool Reader::skills(SortedMap<LockEntry>& out) {
+  std::vector<SortedMap<LockEntry>::Entry> entries;
+  const bool read = map([&](std::string_view name) {
+    auto& entry = entries.emplace_back(std::string(name), LockEntry{});
+    return record("struct LockEntry", lock_entry_fields, entry.second);
+  });
+  if (!read) return false;
+  out = SortedMap<LockEntry>::from_entries(std::move(entries));
+  return true;
+}
+
+bool Reader::permissions(Permissions& out) { return record("struct Permissions", permissions_fields, out); }
+
+bool Reader::optional_network(std::optional<NetworkPermissions>& out) {
+  return nullable(out, [&] { return record("struct NetworkPermissions", network_fields, out.emplace()); });
+}
+
+bool Reader::optional_filesystem(std::optional<FilesystemPermissions>& out) {
+  return nullable(out, [&] { return record("struct FilesystemPermissions", filesystem_fields, out.emplace()); });
+}
 
 }  // namespace
 

@@ -239,6 +239,7 @@ bool JsonCursor::hex4(std::uint32_t& out) {
 bool JsonCursor::unicode_escape() {
   std::uint32_t unit;
   if (!hex4(unit)) return false;
+  // A lone trailing surrogate keeps the leading one's text: callers already match that text.
   if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(std::string(syntax_text(Syntax::LoneLeadingSurrogate)));
   if (unit < 0xD800 || unit > 0xDBFF) {
     append_utf8(scratch_, unit);

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "lockfile/string_scan.hpp"
+
 namespace morvane::lockfile {
 
 // The first error in a document, with the line (from 1) and the column (bytes
@@ -78,9 +80,7 @@ class JsonCursor {
     return invalid(what, found, expected, p_);
   }
 
-  void skip_whitespace() {
-    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
-  }
+  void skip_whitespace() { p_ = skip_json_whitespace(p_, end_); }
   // Skips whitespace and reports whether a byte follows; at the end of the
   // text records `eof` and returns false.
   bool next_byte(Syntax eof) {

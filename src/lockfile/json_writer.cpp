@@ -1,7 +1,13 @@
 #include "lockfile/json_writer.hpp"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string_view>
 
 #include "lockfile/float_text.hpp"
 #include "lockfile/string_scan.hpp"
@@ -24,40 +30,88 @@ constexpr std::array<char, 256> escape_table = [] {
   return t;
 }();
 
-// Appends `text` between double quotes with exactly the string-special bytes
-// escaped; every other byte, UTF-8 included, is copied as it is.
-void append_string(std::string& out, std::string_view text) {
-  static constexpr char hex_digits[] = "0123456789abcdef";
-  out += '"';
-  const char* run = text.data();
-  const char* const end = run + text.size();
-  for (;;) {
-    const char* special = find_string_special(run, end);
-    out.append(run, special);
-    if (special == end) break;
-    const auto byte = static_cast<unsigned char>(*special);
-    const char escape = escape_table[byte];
-    out += '\\';
-    out += escape;
-    if (escape == 'u') {
-      out += "00";
-      out += hex_digits[byte >> 4];
-      out += hex_digits[byte & 0xF];
-    }
-    run = special + 1;
+// The output text, written through a pointer into a string that is kept as
+// long as the room asked for so far; each write asks for its room first, so
+// the bytes themselves are stored without a check per byte. Room that is
+// never written is cut off at the end (and, in a large block, never backed by
+// memory).
+class Output {
+ public:
+  Output(std::string& text, std::size_t size_hint) : text_(text) { grow(std::max<std::size_t>(size_hint, 64)); }
+
+  // Makes room for `n` more bytes.
+  void room(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - p_) < n) grow(n);
   }
-  out += '"';
-}
+  // These write into the room made before.
+  void put(char c) { *p_++ = c; }
+  void put(std::string_view bytes) {
+    std::memcpy(p_, bytes.data(), bytes.size());
+    p_ += bytes.size();
+  }
+  void put_spaces(std::size_t n) {
+    std::memset(p_, ' ', n);
+    p_ += n;
+  }
+
+  // `text` between double quotes with exactly the string-special bytes
+  // escaped; every other byte, UTF-8 included, is copied as it is.
+  void string(std::string_view text) {
+    static constexpr char hex_digits[] = "0123456789abcdef";
+    room(text.size() + 2);
+    put('"');
+    const char* run = text.data();
+    const char* const end = run + text.size();
+    for (;;) {
+      const char* special = find_string_special(run, end);
+      put(std::string_view(run, static_cast<std::size_t>(special - run)));
+      if (special == end) break;
+      // An escape takes at most six bytes (a backslash, u and four digits),
+      // then come the rest of the text and the closing quote.
+      room(6 + static_cast<std::size_t>(end - special));
+      const auto byte = static_cast<unsigned char>(*special);
+      const char escape = escape_table[byte];
+      put('\\');
+      put(escape);
+      if (escape == 'u') {
+        put("00");
+        put(hex_digits[byte >> 4]);
+        put(hex_digits[byte & 0xF]);
+      }
+      run = special + 1;
+    }
+    put('"');
+  }
+
+  void finish() { text_.resize(static_cast<std::size_t>(p_ - text_.data())); }
+
+ private:
+  void grow(std::size_t n) {
+    const auto used = static_cast<std::size_t>(p_ - text_.data());
+    // Only the written bytes are kept across the move to a larger block.
+    text_.resize(used);
+    const std::size_t size = std::max(used + n, 2 * used);
+    text_.resize_and_overwrite(size, [](char*, std::size_t k) { return k; });
+    p_ = text_.data() + used;
+    end_ = text_.data() + text_.size();
+  }
+
+  std::string& text_;
+  char* p_ = text_.data();
+  char* end_ = p_;
+};
 
 template <bool Pretty>
 class Writer {
  public:
-  explicit Writer(std::string& out) : out_(out) {}
+  explicit Writer(Output& out) : out_(out) {}
 
   void lockfile(const Lockfile& doc) {
     begin('{');
     field("lockfileVersion");
-    out_ += std::to_string(doc.lockfileVersion);
+    char digits[std::numeric_limits<std::uint32_t>::digits10 + 1];
+    const char* const digits_end = std::to_chars(digits, digits + sizeof digits, doc.lockfileVersion).ptr;
+    text(std::string_view(digits, static_cast<std::size_t>(digits_end - digits)));
     field("skills");
     begin('{');
     for (const auto& [name, entry] : doc.skills) {
@@ -72,22 +126,24 @@ class Writer {
   void lock_entry(const LockEntry& entry) {
     begin('{');
     field("resolved");
-    append_string(out_, entry.resolved);
+    out_.string(entry.resolved);
     field("integrity");
-    append_string(out_, entry.integrity);
+    out_.string(entry.integrity);
     field("permissions");
     permissions(entry.permissions);
     field("audit_score");
     if (entry.audit_score && std::isfinite(*entry.audit_score)) {
-      append_float(out_, *entry.audit_score);
+      number_.clear();
+      append_float(number_, *entry.audit_score);
+      text(number_);
     } else {
-      out_ += "null";
+      text("null");
     }
     field("dependencies");
     begin('{');
     for (const auto& [name, range] : entry.dependencies) {
       key(name);
-      append_string(out_, range);
+      out_.string(range);
     }
     end('}');
     end('}');
@@ -102,7 +158,7 @@ class Writer {
       text_list(perms.network->outbound);
       end('}');
     } else {
-      out_ += "null";
+      text("null");
     }
     field("filesystem");
     if (perms.filesystem) {
@@ -113,28 +169,35 @@ class Writer {
       text_list(perms.filesystem->write);
       end('}');
     } else {
-      out_ += "null";
+      text("null");
     }
     field("subprocess");
-    out_ += perms.subprocess ? (*perms.subprocess ? "true" : "false") : "null";
+    text(perms.subprocess ? (*perms.subprocess ? "true" : "false") : "null");
     end('}');
   }
 
   void text_list(const std::optional<TextList>& list) {
     if (!list) {
-      out_ += "null";
+      text("null");
       return;
     }
     begin('[');
-    for (const auto& text : *list) {
+    for (const auto& element : *list) {
       item();
-      append_string(out_, text);
+      out_.string(element);
     }
     end(']');
   }
 
+  // Bytes of the layout itself: literals, numbers, brackets.
+  void text(std::string_view bytes) {
+    out_.room(bytes.size());
+    out_.put(bytes);
+  }
+
   void begin(char bracket) {
-    out_ += bracket;
+    out_.room(1);
+    out_.put(bracket);
     ++depth_;
     empty_ = true;
   }
@@ -144,13 +207,17 @@ class Writer {
   void end(char bracket) {
     --depth_;
     if (!empty_) line_break();
-    out_ += bracket;
+    out_.room(1);
+    out_.put(bracket);
     empty_ = false;
   }
 
   // Each member or element: a comma after the one before, then its own line.
   void item() {
-    if (!empty_) out_ += ',';
+    if (!empty_) {
+      out_.room(1);
+      out_.put(',');
+    }
     empty_ = false;
     line_break();
   }
@@ -158,44 +225,46 @@ class Writer {
   // A member named by the format, whose name needs no escaping.
   void field(std::string_view name) {
     item();
-    out_ += '"';
-    out_ += name;
-    out_ += Pretty ? "\": " : "\":";
+    out_.room(name.size() + 4);
+    out_.put('"');
+    out_.put(name);
+    out_.put(Pretty ? "\": " : "\":");
   }
 
   // A member named by the document (a skill or a dependency).
   void key(std::string_view name) {
     item();
-    append_string(out_, name);
-    out_ += Pretty ? ": " : ":";
+    out_.string(name);
+    text(Pretty ? ": " : ":");
   }
 
   void line_break() {
     if constexpr (Pretty) {
-      out_ += '\n';
-      out_.append(2 * depth_, ' ');
+      out_.room(1 + 2 * depth_);
+      out_.put('\n');
+      out_.put_spaces(2 * depth_);
     }
   }
 
-  std::string& out_;
+  Output& out_;
   std::size_t depth_ = 0;
-  bool empty_ = true;  // no member or element yet in the innermost open container
+  bool empty_ = true;   // no member or element yet in the innermost open container
+  std::string number_;  // the text of the audit score being written
 };
+
+template <bool Pretty>
+std::string write(const Lockfile& lockfile, std::size_t size_hint) {
+  std::string text;
+  Output out(text, size_hint);
+  Writer<Pretty>(out).lockfile(lockfile);
+  out.finish();
+  return text;
+}
 
 }  // namespace
 
-std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint) {
-  std::string out;
-  out.reserve(size_hint);
-  Writer<false>(out).lockfile(lockfile);
-  return out;
-}
+std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint) { return write<false>(lockfile, size_hint); }
 
-std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint) {
-  std::string out;
-  out.reserve(size_hint);
-  Writer<true>(out).lockfile(lockfile);
-  return out;
-}
+std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint) { return write<true>(lockfile, size_hint); }
 
 }  // namespace morvane::lockfile

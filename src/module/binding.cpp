@@ -88,8 +88,9 @@ void refuse(PyObject* o, const char* expected, const char* param) {
   wrap_argument_error(param);
 }
 
-bool bind(const char* name, std::span<const char* const> params, std::size_t required, PyObject* args,
+bool bind(const char* name, std::initializer_list<const char*> param_list, std::size_t required, PyObject* args,
           PyObject* kwargs, std::span<PyObject*> out) {
+  const std::span<const char* const> params(param_list.begin(), param_list.size());
   const auto nparams = static_cast<Py_ssize_t>(params.size());
   const auto nrequired = static_cast<Py_ssize_t>(required);
   std::fill(out.begin(), out.end(), nullptr);
@@ -167,90 +168,54 @@ std::optional<BytesView> to_bytes(PyObject* o, const char* param) {
 
 namespace {
 
-// Texts converted one item at a time, each encoded as it arrives, then laid
-// back to back in one bytes object.
-class ItemTexts {
- public:
-  void reserve(std::size_t n) { encoded_.reserve(n); }
-
-  // Converts one item; false with the argument's error set when it is not a
-  // str or cannot be encoded.
-  bool add(PyObject* item, const char* param) {
-    if (!PyUnicode_Check(item)) {
-      refuse(item, "str", param);
-      return false;
-    }
-    auto text = utf8_of(item);
-    if (!text) {
-      wrap_argument_error(param);
-      return false;
-    }
-    size_ += text->view.size();
-    encoded_.push_back(std::move(*text));
-    return true;
-  }
-
-  std::optional<Utf8List> finish() {
-    Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size_)));
-    if (!bytes) return std::nullopt;
-    char* out = PyBytes_AsString(bytes.get());
-    if (!out) return std::nullopt;
-    Utf8List list;
-    list.views.reserve(encoded_.size());
-    for (const Utf8& text : encoded_) {
-      std::copy(text.view.begin(), text.view.end(), out);
-      list.views.emplace_back(out, text.view.size());
-      out += text.view.size();
-    }
-    list.owner = std::move(bytes);
-    return list;
-  }
-
- private:
-  std::vector<Utf8> encoded_;
-  std::size_t size_ = 0;
-};
-
 // Iterates `o`, converting each item as it is read: iteration stops at the
-// first item that fails, so an endless sequence of bad items ends there.
+// first item that fails, so an endless sequence of bad items ends there. The
+// texts are then laid back to back in one bytes object.
 std::optional<Utf8List> convert_iterated(PyObject* o, const char* param) {
-  ItemTexts texts;
+  std::vector<Utf8> texts;
   // The length is a capacity hint only; a failure to read it is ignored.
   const Py_ssize_t hint = PyObject_Size(o);
   if (hint < 0) PyErr_Clear();
   else texts.reserve(static_cast<std::size_t>(std::min(hint, max_reserve_hint)));
 
   Ref iter = Ref::steal(PyObject_GetIter(o));
-  if (!iter) {
+  std::size_t size = 0;
+  while (Ref item = Ref::steal(iter ? PyIter_Next(iter.get()) : nullptr)) {
+    if (!PyUnicode_Check(item.get())) {
+      refuse(item.get(), "str", param);
+      return std::nullopt;
+    }
+    auto text = utf8_of(item.get());
+    if (!text) break;
+    size += text->view.size();
+    texts.push_back(std::move(*text));
+  }
+  if (PyErr_Occurred()) {  // the iteration's own failure, or an item's encoding
     wrap_argument_error(param);
     return std::nullopt;
   }
-  while (Ref item = Ref::steal(PyIter_Next(iter.get()))) {
-    if (!texts.add(item.get(), param)) return std::nullopt;
+
+  Ref bytes = Ref::steal(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+  char* out = bytes ? PyBytes_AsString(bytes.get()) : nullptr;
+  if (!out) return std::nullopt;
+  Utf8List list;
+  list.views.reserve(texts.size());
+  for (const Utf8& text : texts) {
+    list.views.emplace_back(out, text.view.size());
+    out = std::copy(text.view.begin(), text.view.end(), out);
   }
-  if (PyErr_Occurred()) {
-    wrap_argument_error(param);
-    return std::nullopt;
-  }
-  return texts.finish();
+  list.owner = std::move(bytes);
+  return list;
 }
 
-// The texts of a tuple, item by item; the first failure in order is raised.
-std::optional<Utf8List> convert_items(PyObject* items, const char* param) {
-  ItemTexts texts;
-  const Py_ssize_t n = PyTuple_Size(items);
-  texts.reserve(static_cast<std::size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    if (!texts.add(PyTuple_GetItem(items, i), param)) return std::nullopt;
-  }
-  return texts.finish();
-}
-
-// The texts of a tuple of str in one piece, which saves an encoding per item:
-// the items are joined and the joined text encoded once, then cut back into
-// items at their lengths in code points. nullopt, with no error set, when that
-// does not work out (an item that is not a str or cannot be encoded); the
-// item-by-item conversion then reports the failure.
+// The texts of an exact tuple or list of str in one piece, which saves an
+// encoding per item: the items are joined and the joined text encoded once,
+// then cut back into items at their lengths in code points. No Python code
+// runs meanwhile (str objects are not tracked by the garbage collector, so
+// making them starts no collection), so a list cannot change under it.
+// nullopt, with no error set, when that does not work out (an item that is not
+// a str or cannot be encoded); the conversion item by item then reports the
+// first failure.
 std::optional<Utf8List> convert_joined(PyObject* items) {
   Ref empty = Ref::steal(PyUnicode_FromStringAndSize("", 0));
   Ref joined = Ref::steal(empty ? PyUnicode_Join(empty.get(), items) : nullptr);
@@ -263,11 +228,13 @@ std::optional<Utf8List> convert_joined(PyObject* items) {
   }
   std::string_view rest(start, static_cast<std::size_t>(size));
   const bool ascii = size == PyUnicode_GetLength(joined.get());
-  const Py_ssize_t n = PyTuple_Size(items);
+  const bool is_tuple = PyTuple_CheckExact(items);
+  const Py_ssize_t n = is_tuple ? PyTuple_Size(items) : PyList_Size(items);
   Utf8List list;
   list.views.reserve(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    const Py_ssize_t code_points = PyUnicode_GetLength(PyTuple_GetItem(items, i));
+    PyObject* item = is_tuple ? PyTuple_GetItem(items, i) : PyList_GetItem(items, i);
+    const Py_ssize_t code_points = PyUnicode_GetLength(item);
     if (code_points < 0) {
       PyErr_Clear();
       return std::nullopt;
@@ -298,13 +265,13 @@ std::optional<Utf8List> to_utf8_list(PyObject* o, const char* param) {
   // Anything but an exact tuple or list, subclasses included, may run Python
   // code while it is iterated: it is converted item by item as it yields.
   if (!PyTuple_CheckExact(o) && !PyList_CheckExact(o)) return convert_iterated(o, param);
+  if (auto list = convert_joined(o)) return list;
   // Iterating an exact tuple or list yields its stored items and runs no
-  // Python code; a list's are taken into a tuple of its own, so that they
-  // cannot change meanwhile.
+  // Python code, but reporting a failure may; a list's items are taken into a
+  // tuple of its own, so that they cannot change meanwhile.
   Ref items = PyTuple_CheckExact(o) ? Ref::borrow(o) : Ref::steal(PyList_AsTuple(o));
   if (!items) return std::nullopt;
-  if (auto list = convert_joined(items.get())) return list;
-  return convert_items(items.get(), param);
+  return convert_iterated(items.get(), param);
 }
 
 std::optional<bool> to_bool(PyObject* o, const char* param) {
@@ -332,14 +299,7 @@ PyObject* to_python(std::string_view text) {
 PyObject* to_python(bool value) { return PyBool_FromLong(value); }
 
 PyObject* to_python(const std::vector<std::string>& texts) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    PyObject* item = to_python(std::string_view(texts[i]));
-    if (!item) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
-  }
-  return list.release();
+  return new_list(texts.size(), [&](std::size_t i) { return to_python(std::string_view(texts[i])); });
 }
 
 PyObject* none() {

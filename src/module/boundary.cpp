@@ -6,6 +6,22 @@
 namespace morvane::py {
 namespace {
 
+ProcessOnce panic_class_cell;
+
+// The internal-fault class (borrowed), created on first need.
+PyObject* panic_exception_class() noexcept {
+  return panic_class_cell.get([] {
+    // The module part of the name is deliberately not importable: the class is
+    // reachable only through the exceptions it raises.
+    return PyErr_NewExceptionWithDoc(
+        "morvane_core.panic.PanicException",
+        "Raised when the native code of morvane_core fails in a way that no operation reports.\n\n"
+        "Like SystemExit, it derives from BaseException rather than Exception, so that it\n"
+        "normally propagates to the top and ends the interpreter.",
+        PyExc_BaseException, nullptr);
+  });
+}
+
 PyObject* class_of(ErrorClass c) {
   switch (c) {
     case ErrorClass::ValueError: return PyExc_ValueError;
@@ -26,27 +42,12 @@ void raise_with_text(PyObject* cls, std::string_view text) {
   PyErr_SetObject(cls, exc.get());
 }
 
-ProcessOnce panic_class_cell;
-
 }  // namespace
 
 PyObject* raise(const Failure& failure) noexcept {
   // A null class is the panic class's own creation failure, which stays set.
   if (PyObject* cls = class_of(failure.error_class)) raise_with_text(cls, failure.message);
   return nullptr;
-}
-
-PyObject* panic_exception_class() noexcept {
-  return panic_class_cell.get([] {
-    // The module part of the name is deliberately not importable: the class is
-    // reachable only through the exceptions it raises.
-    return PyErr_NewExceptionWithDoc(
-        "morvane_core.panic.PanicException",
-        "Raised when the native code of morvane_core fails in a way that no operation reports.\n\n"
-        "Like SystemExit, it derives from BaseException rather than Exception, so that it\n"
-        "normally propagates to the top and ends the interpreter.",
-        PyExc_BaseException, nullptr);
-  });
 }
 
 void raise_panic(std::string_view text) noexcept {

@@ -21,9 +21,6 @@ PyObject* raise(const Failure& failure) noexcept;
 // Raises PanicException with `text`.
 void raise_panic(std::string_view text) noexcept;
 
-// The internal-fault class (borrowed), created on first need.
-PyObject* panic_exception_class() noexcept;
-
 // Runs `body` (which returns a new reference or null with an error set) and
 // turns anything it throws into a Python exception.
 template <class Body>

@@ -60,30 +60,39 @@ void deallocate(PyObject* self, Member Object::*member) {
   Py_DECREF(type);
 }
 
-const Signature<4> permissions_signature{
-    "Permissions.__new__", {"network_outbound", "fs_read", "fs_write", "subprocess"}, 0};
+// An optional list argument: absent or None leaves `out` absent; false with an error set.
+bool to_optional_texts(PyObject* o, const char* param, std::optional<TextList>& out) {
+  if (o == nullptr || o == Py_None) return true;
+  auto list = to_utf8_list(o, param);
+  if (!list) return false;
+  out = list->to_strings();
+  return true;
+}
 
 PyObject* permissions_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept {
-  return guarded([&] {
-    return call<or_none<to_utf8_list>, or_none<to_utf8_list>, or_none<to_utf8_list>, or_none<to_bool>>(
-        permissions_signature, args, kwargs,
-        [&](const std::optional<Utf8List>& outbound, const std::optional<Utf8List>& read,
-            const std::optional<Utf8List>& write, std::optional<bool> subprocess) -> PyObject* {
-          Permissions record;
-          if (outbound) record.network = NetworkPermissions{outbound->to_strings()};
-          if (read || write) {
-            FilesystemPermissions fs;
-            if (read) fs.read = read->to_strings();
-            if (write) fs.write = write->to_strings();
-            record.filesystem = std::move(fs);
-          }
-          record.subprocess = subprocess;
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[4];
+    if (!bind("Permissions.__new__", {"network_outbound", "fs_read", "fs_write", "subprocess"}, 0, args, kwargs, arg))
+      return nullptr;
+    std::optional<TextList> outbound, read, write;
+    if (!to_optional_texts(arg[0], "network_outbound", outbound)) return nullptr;
+    if (!to_optional_texts(arg[1], "fs_read", read)) return nullptr;
+    if (!to_optional_texts(arg[2], "fs_write", write)) return nullptr;
+    std::optional<bool> subprocess;
+    if (arg[3] != nullptr && arg[3] != Py_None) {
+      subprocess = to_bool(arg[3], "subprocess");
+      if (!subprocess) return nullptr;
+    }
 
-          PyObject* self = allocate(reinterpret_cast<PyObject*>(cls));
-          if (!self) return nullptr;
-          std::construct_at(&reinterpret_cast<PermissionsObject*>(self)->record, std::move(record));
-          return self;
-        });
+    Permissions record;
+    if (outbound) record.network = NetworkPermissions{std::move(outbound)};
+    if (read || write) record.filesystem = FilesystemPermissions{std::move(read), std::move(write)};
+    record.subprocess = subprocess;
+
+    PyObject* self = allocate(reinterpret_cast<PyObject*>(cls));
+    if (!self) return nullptr;
+    std::construct_at(&reinterpret_cast<PermissionsObject*>(self)->record, std::move(record));
+    return self;
   });
 }
 

@@ -4,9 +4,9 @@
 
 #include <optional>
 
-#include "common/permissions_record.hpp"
 #include "module/python.hpp"
 #include "permissions/budget.hpp"
+#include "permissions/record.hpp"
 
 namespace morvane::py {
 

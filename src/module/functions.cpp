@@ -1,9 +1,18 @@
-// The nine module functions. Each is one entry with no logic of its own: its
-// name and parameter names, one converter per parameter, and the native
-// operation with the conversion of its result or the raising of its failure.
+// The nine module functions, one shim each. Every shim takes the same four
+// steps and holds no logic of its own; in Python terms:
+//
+//   def resolve_version(*args, **kwargs):
+//       available, range = bind(args, kwargs)  # TypeError when the call does not fit
+//       available = utf8_list(available)       # each argument converted in order,
+//       range = utf8(range)                    #   returning at the first failure
+//       chosen = version.resolve_version(available, range)  # the native operation
+//       return to_python(chosen)               # or raise the class its failure names
+//
+// All four run inside guarded(), so nothing thrown reaches the interpreter.
+// Each documentation text in the method table is the signature line and "--",
+// from which the interpreter derives __text_signature__ (leaving __doc__ None).
 #include "module/functions.hpp"
 
-#include <array>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -21,80 +30,129 @@
 namespace morvane::py {
 namespace {
 
-// One module function: its signature and the operation on its converted
-// arguments. Every parameter of a module function is required.
-template <class Op, auto... Convert>
-struct Function {
-  Signature<sizeof...(Convert)> sig;
-  Op op;
-  PyObject* operator()(PyObject* args, PyObject* kwargs) const { return call<Convert...>(sig, args, kwargs, op); }
-};
-
-template <auto... Convert, class Op>
-constexpr Function<Op, Convert...> function(const char* name, std::array<const char*, sizeof...(Convert)> params,
-                                            Op op) {
-  return {{name, params, sizeof...(Convert)}, op};
+PyObject* read_lockfile(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[1];
+    if (!bind("read_lockfile", {"path"}, 1, args, kwargs, arg)) return nullptr;
+    auto path = to_utf8(arg[0], "path"); if (!path) return nullptr;
+    auto result = lockfile::read_lockfile(path->view);
+    return result ? to_python(std::string_view(*result)) : raise(result.error());
+  });
 }
 
-constexpr auto read_lockfile = function<to_utf8>("read_lockfile", {"path"}, [](const Utf8& path) {
-  auto result = lockfile::read_lockfile(path.view);
-  return result ? to_python(std::string_view(*result)) : raise(result.error());
-});
+PyObject* write_lockfile(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[2];
+    if (!bind("write_lockfile", {"path", "json_content"}, 2, args, kwargs, arg)) return nullptr;
+    auto path = to_utf8(arg[0], "path");         if (!path) return nullptr;
+    auto json = to_utf8(arg[1], "json_content"); if (!json) return nullptr;
+    auto result = lockfile::write_lockfile(path->view, json->view);
+    return result ? none() : raise(result.error());
+  });
+}
 
-constexpr auto write_lockfile =
-    function<to_utf8, to_utf8>("write_lockfile", {"path", "json_content"}, [](const Utf8& path, const Utf8& json) {
-      auto result = lockfile::write_lockfile(path.view, json.view);
-      return result ? none() : raise(result.error());
-    });
+PyObject* extract_tarball(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[2];
+    if (!bind("extract_tarball", {"data", "dest"}, 2, args, kwargs, arg)) return nullptr;
+    auto data = to_bytes(arg[0], "data"); if (!data) return nullptr;
+    auto dest = to_utf8(arg[1], "dest");  if (!dest) return nullptr;
+    auto result = archive::extract_tarball(data->data, dest->view);
+    return result ? to_python(*result) : raise(result.error());
+  });
+}
 
-constexpr auto extract_tarball =
-    function<to_bytes, to_utf8>("extract_tarball", {"data", "dest"}, [](const BytesView& data, const Utf8& dest) {
-      auto result = archive::extract_tarball(data.data, dest.view);
-      return result ? to_python(*result) : raise({ErrorClass::OSError, result.error().message()});
-    });
+PyObject* verify_integrity(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[2];
+    if (!bind("verify_integrity", {"data", "expected_integrity"}, 2, args, kwargs, arg)) return nullptr;
+    auto data = to_bytes(arg[0], "data");                  if (!data) return nullptr;
+    auto expected = to_utf8(arg[1], "expected_integrity"); if (!expected) return nullptr;
+    auto result = archive::verify_integrity(data->data, expected->view);
+    return result ? to_python(std::string_view(*result)) : raise(result.error());
+  });
+}
 
-constexpr auto verify_integrity = function<to_bytes, to_utf8>(
-    "verify_integrity", {"data", "expected_integrity"}, [](const BytesView& data, const Utf8& expected) {
-      auto result = archive::verify_integrity(data.data, expected.view);
-      return result ? to_python(std::string_view(*result)) : raise(result.error());
-    });
+PyObject* resolve_version(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[2];
+    if (!bind("resolve_version", {"available", "range"}, 2, args, kwargs, arg)) return nullptr;
+    auto available = to_utf8_list(arg[0], "available"); if (!available) return nullptr;
+    auto range = to_utf8(arg[1], "range");              if (!range) return nullptr;
+    auto chosen = version::resolve_version(available->views, range->view);
+    return chosen ? to_python(available->views[*chosen]) : none();
+  });
+}
 
-constexpr auto resolve_version = function<to_utf8_list, to_utf8>(
-    "resolve_version", {"available", "range"}, [](const Utf8List& available, const Utf8& range) {
-      auto chosen = version::resolve_version(available.views, range.view);
-      return chosen ? to_python(available.views[*chosen]) : none();
-    });
+PyObject* is_path_allowed(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[2];
+    if (!bind("is_path_allowed", {"requested_path", "allowed_paths"}, 2, args, kwargs, arg)) return nullptr;
+    auto path = to_utf8(arg[0], "requested_path");        if (!path) return nullptr;
+    auto allowed = to_utf8_list(arg[1], "allowed_paths"); if (!allowed) return nullptr;
+    return to_python(permissions::is_path_allowed(path->view, std::span<const std::string_view>(allowed->views)));
+  });
+}
 
-constexpr auto is_path_allowed = function<to_utf8, to_utf8_list>(
-    "is_path_allowed", {"requested_path", "allowed_paths"}, [](const Utf8& path, const Utf8List& allowed) {
-      return to_python(permissions::is_path_allowed(path.view, std::span<const std::string_view>(allowed.views)));
-    });
+PyObject* is_domain_allowed(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[2];
+    if (!bind("is_domain_allowed", {"domain", "allowed_domains"}, 2, args, kwargs, arg)) return nullptr;
+    auto domain = to_utf8(arg[0], "domain");                if (!domain) return nullptr;
+    auto allowed = to_utf8_list(arg[1], "allowed_domains"); if (!allowed) return nullptr;
+    return to_python(permissions::is_domain_allowed(domain->view, std::span<const std::string_view>(allowed->views)));
+  });
+}
 
-constexpr auto is_domain_allowed = function<to_utf8, to_utf8_list>(
-    "is_domain_allowed", {"domain", "allowed_domains"}, [](const Utf8& domain, const Utf8List& allowed) {
-      return to_python(permissions::is_domain_allowed(domain.view, std::span<const std::string_view>(allowed.views)));
-    });
+PyObject* check_permission_budget(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[3];
+    if (!bind("check_permission_budget", {"budget", "skill_perms", "skill_name"}, 3, args, kwargs, arg)) return nullptr;
+    auto budget = to_permissions(arg[0], "budget");     if (!budget) return nullptr;
+    auto skill = to_permissions(arg[1], "skill_perms"); if (!skill) return nullptr;
+    auto name = to_utf8(arg[2], "skill_name");          if (!name) return nullptr;
+    auto result = permissions::check_permission_budget(**budget, **skill, name->view);
+    return result ? none() : raise(result.error());
+  });
+}
 
-constexpr auto check_permission_budget = function<to_permissions, to_permissions, to_utf8>(
-    "check_permission_budget", {"budget", "skill_perms", "skill_name"},
-    [](const Permissions* budget, const Permissions* skill, const Utf8& name) {
-      auto result = permissions::check_permission_budget(*budget, *skill, name.view);
-      return result ? none() : raise(result.error());
-    });
+PyObject* collect_permission_violations(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    PyObject* arg[3];
+    if (!bind("collect_permission_violations", {"budget", "skill_perms", "skill_name"}, 3, args, kwargs, arg))
+      return nullptr;
+    auto budget = to_permissions(arg[0], "budget");     if (!budget) return nullptr;
+    auto skill = to_permissions(arg[1], "skill_perms"); if (!skill) return nullptr;
+    auto name = to_utf8(arg[2], "skill_name");          if (!name) return nullptr;
+    auto violations = permissions::collect_permission_violations(**budget, **skill, name->view);
+    return new_list(violations.size(),
+                    [&](std::size_t i) { return new_permission_violation(std::move(violations[i])); });
+  });
+}
 
-constexpr auto collect_permission_violations = function<to_permissions, to_permissions, to_utf8>(
-    "collect_permission_violations", {"budget", "skill_perms", "skill_name"},
-    [](const Permissions* budget, const Permissions* skill, const Utf8& name) -> PyObject* {
-      auto violations = permissions::collect_permission_violations(*budget, *skill, name.view);
-      Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(violations.size())));
-      if (!list) return nullptr;
-      for (std::size_t i = 0; i < violations.size(); ++i) {
-        PyObject* item = new_permission_violation(std::move(violations[i]));
-        if (!item) return nullptr;  // the list and the items made so far go with it
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
-      }
-      return list.release();
-    });
+// The table keeps every function as a PyCFunction; METH_KEYWORDS tells the
+// interpreter that it takes the keyword dictionary too.
+PyCFunction with_keywords(PyCFunctionWithKeywords fn) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
+}
+constexpr int flags = METH_VARARGS | METH_KEYWORDS | METH_STATIC;
+
+// In the order they are added to the module.
+PyMethodDef function_table[] = {
+    {"check_permission_budget", with_keywords(check_permission_budget), flags,
+     "check_permission_budget(budget, skill_perms, skill_name)\n--\n\n"},
+    {"collect_permission_violations", with_keywords(collect_permission_violations), flags,
+     "collect_permission_violations(budget, skill_perms, skill_name)\n--\n\n"},
+    {"is_domain_allowed", with_keywords(is_domain_allowed), flags,
+     "is_domain_allowed(domain, allowed_domains)\n--\n\n"},
+    {"is_path_allowed", with_keywords(is_path_allowed), flags,
+     "is_path_allowed(requested_path, allowed_paths)\n--\n\n"},
+    {"verify_integrity", with_keywords(verify_integrity), flags, "verify_integrity(data, expected_integrity)\n--\n\n"},
+    {"extract_tarball", with_keywords(extract_tarball), flags, "extract_tarball(data, dest)\n--\n\n"},
+    {"resolve_version", with_keywords(resolve_version), flags, "resolve_version(available, range)\n--\n\n"},
+    {"read_lockfile", with_keywords(read_lockfile), flags, "read_lockfile(path)\n--\n\n"},
+    {"write_lockfile", with_keywords(write_lockfile), flags, "write_lockfile(path, json_content)\n--\n\n"},
+};
 
 #ifdef MORVANE_FAULT_PROBE
 // Test builds only: throws what its argument names, to exercise the fault path.
@@ -108,44 +166,7 @@ PyObject* fault_probe(PyObject*, PyObject* args, PyObject*) noexcept {
     throw std::runtime_error(std::string(what));
   });
 }
-#endif
-
-// Every entry point catches whatever the operation throws (see guarded).
-template <const auto& F>
-PyObject* entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
-  return guarded([&] { return F(args, kwargs); });
-}
-
-PyMethodDef method(const char* name, PyCFunctionWithKeywords fn, const char* doc) {
-  return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn)),
-          METH_VARARGS | METH_KEYWORDS | METH_STATIC, doc};
-}
-
-// The documentation text is the signature line and "--", from which the
-// interpreter derives __text_signature__ (leaving __doc__ None).
-template <const auto& F>
-PyMethodDef def() {
-  static const std::string doc = [] {
-    std::string text = F.sig.name;
-    text += '(';
-    for (const char* param : F.sig.params) {
-      if (text.back() != '(') text += ", ";
-      text += param;
-    }
-    return text + ")\n--\n\n";
-  }();
-  return method(F.sig.name, entry<F>, doc.c_str());
-}
-
-// In the order they are added to the module.
-PyMethodDef function_table[] = {
-    def<check_permission_budget>(), def<collect_permission_violations>(), def<is_domain_allowed>(),
-    def<is_path_allowed>(),         def<verify_integrity>(),              def<extract_tarball>(),
-    def<resolve_version>(),         def<read_lockfile>(),                 def<write_lockfile>(),
-};
-
-#ifdef MORVANE_FAULT_PROBE
-PyMethodDef probe_def = method("_fault_probe", fault_probe, nullptr);
+PyMethodDef probe_def = {"_fault_probe", with_keywords(fault_probe), flags, nullptr};
 #endif
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/failure.hpp"
-#include "common/permissions_record.hpp"
+#include "permissions/record.hpp"
 
 namespace morvane::permissions {
 

@@ -263,6 +263,12 @@ std::strong_ordering compare_identifier_lists(std::string_view a, std::string_vi
   return !a.empty() <=> !b.empty();
 }
 
+// Build-metadata tie-break; the empty build metadata ranks below every other.
+std::strong_ordering compare_build(std::string_view a, std::string_view b) {
+  if (a.empty() || b.empty()) return !a.empty() <=> !b.empty();
+  return compare_identifier_lists(a, b);
+}
+
 }  // namespace
 
 std::optional<Version> parse_version(std::string_view text) {
@@ -320,11 +326,6 @@ bool satisfies(const Version& v, const Range& r) {
 
 std::strong_ordering compare_prerelease(std::string_view a, std::string_view b) {
   if (a.empty() || b.empty()) return a.empty() <=> b.empty();
-  return compare_identifier_lists(a, b);
-}
-
-std::strong_ordering compare_build(std::string_view a, std::string_view b) {
-  if (a.empty() || b.empty()) return !a.empty() <=> !b.empty();
   return compare_identifier_lists(a, b);
 }
 

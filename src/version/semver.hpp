@@ -68,9 +68,6 @@ bool satisfies(const Version& v, const Range& r);
 // Pre-release precedence; the empty pre-release ranks above every other.
 std::strong_ordering compare_prerelease(std::string_view a, std::string_view b);
 
-// Build-metadata tie-break; the empty build metadata ranks below every other.
-std::strong_ordering compare_build(std::string_view a, std::string_view b);
-
 // Total order: major, minor, patch, pre-release precedence, then build
 // metadata. Equal only when all five fields are the same text.
 std::strong_ordering compare(const Version& a, const Version& b);

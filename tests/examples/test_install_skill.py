@@ -13,8 +13,8 @@ INSTALLER = ROOT / "examples" / "install_skill.py"
 REGISTRY = ROOT / "examples" / "registry"
 
 
-def install(project, spec, *extra):
-    return subprocess.run([sys.executable, str(INSTALLER), spec, "--project", str(project), *extra],
+def install(project, request, *extra):
+    return subprocess.run([sys.executable, str(INSTALLER), request, "--project", str(project), *extra],
                           capture_output=True, text=True, timeout=60)
 
 
@@ -64,7 +64,7 @@ def test_reinstall_gives_a_byte_identical_lockfile(tmp_path):
     assert list(json.loads(first)["skills"]) == ["formatter", "weather"]
 
 
-@pytest.mark.parametrize("spec, message", [
+@pytest.mark.parametrize("skill_request, message", [
     ("weather@>=3", "error: no version of weather matches '>=3' (available: 1.0.0, 1.1.0, 1.2.0, 1.3.0-beta.1, 2.0.0)"),
     ("nothing", "error: no skill named 'nothing' in the registry"),
     ("formatter@0.2.1",
@@ -74,11 +74,11 @@ def test_reinstall_gives_a_byte_identical_lockfile(tmp_path):
      "(2 violations in all)"),
     ("sneaky", "error: refused archive: Path traversal in tarball: package/../../outside.txt"),
 ])
-def test_failures_leave_the_lockfile_as_it_was(tmp_path, spec, message):
+def test_failures_leave_the_lockfile_as_it_was(tmp_path, skill_request, message):
     assert install(tmp_path, "weather@1.0.0").returncode == 0
     before = (tmp_path / "skills-lock.json").read_bytes()
     files_before = tree(tmp_path)
-    run = install(tmp_path, spec)
+    run = install(tmp_path, skill_request)
     assert run.returncode == 1
     lines = run.stderr.strip().splitlines()
     assert len(lines) == 1 and lines[0].startswith(message), run.stderr

@@ -314,7 +314,7 @@ class TestWrite:
         assert path.read_bytes() == STORED
 
 
-# ---- Permission checks, as a user whom permission bits bind (root's are overridden).
+# Permission checks, as a user whom permission bits bind (root's are overridden).
 
 def owned_file(path, content, mode):
     with open(path, "wb") as f:

@@ -150,8 +150,7 @@ def test_dependencies_written_in_byte_order_whatever_the_input_order(normalise):
     assert len(outputs) == 1
 
 
-# ---- Property: any lockfile is written exactly as a plain model of the format says.
-
+# Property: any lockfile is written exactly as a plain model of the format says.
 def model_score(x):
     """The written audit score, from Python's own shortest round-trip digits."""
     sign = "-" if math.copysign(1.0, x) < 0 else ""
