@@ -7,7 +7,8 @@ Each peer is given the version texts and a range in its closest syntax, and
 must parse the texts, skip invalid ones, keep the satisfying ones and return
 the highest, as resolve_version does. A peer that is not installed is
 skipped. The floor is a plain max() over the versions already parsed into
-tuples: the cost of looking at 10,000 Python objects once.
+tuples: the cost of looking at 10,000 Python objects once. With
+MORVANE_BASELINE set (see common.baseline), another build is timed as well.
 """
 
 import random
@@ -15,6 +16,8 @@ import time
 
 import common
 from morvane_core import resolve_version
+
+BASELINE = common.baseline()
 
 # (our range, npm-style range for node-semver and NpmSpec, match expressions
 # for python-semver with the major.minor.patch cores whose pre-releases the
@@ -140,6 +143,10 @@ def run(count=10_000):
         case = f"{count:,} versions, {ours_range.count(',') + 1} comparator(s): {ours_range}"
         rows.append(common.Row("resolve_version", case, t_ours, "max() over parsed tuples (floor)",
                                best_time(lambda: max(parsed), 50)))
+        if BASELINE:
+            label, module = BASELINE
+            rows.append(common.Row("resolve_version", case, t_ours, f"build {label}",
+                                   best_time(lambda: module.resolve_version(versions, ours_range), 100)))
         timed = []
         for name, select in found.items():
             result = select(versions, row)

@@ -1,34 +1,66 @@
 #!/usr/bin/env bash
-# Shows that the release wheel needs nothing a build machine added: a minimal
+# Shows that a release wheel needs nothing a build machine added: a minimal
 # Debian root made by debootstrap, holding python3, python3-venv and
 # python3-pip and no compiler and no -dev package, installs the wheel into a
 # virtual environment and runs the whole test suite from the sdist.
 #
-#   scripts/clean_root_check.sh [DIST] [SUITE]
+#   scripts/clean_root_check.sh [DIST] [SUITE] [ARCH] [PYTEST ARGS...]
 #
 # DIST is the folder scripts/build_release.sh wrote (default dist/); SUITE the
-# Debian release (default bookworm). Run as root; needs debootstrap and
-# unshare, and reaches Debian's archive and the package index. The root is
-# kept in build/clean-root/SUITE and reused by later runs (the wheel, the sdist
+# Debian release (default bookworm); ARCH Debian's name of the root's
+# architecture (default this machine's: amd64; arm64 for the aarch64 wheel).
+# PYTEST ARGS, if given, replace the whole suite with a subset; the root then
+# gets pytest and hypothesis only, not the whole test extra (under qemu-user,
+# installing mypy and numpy alone takes minutes). The wheel of the root's
+# architecture is the one tested.
+#
+# Run as root; needs debootstrap and unshare, and reaches Debian's archive and
+# the package index. A root of another architecture runs through qemu-user:
+# the script installs qemu-user-static and binfmt-support if they are missing,
+# mounts binfmt_misc and enables the emulator. The root is kept in
+# build/clean-root/SUITE-ARCH and reused by later runs (the wheel, the sdist
 # and the virtual environment are replaced each time). It runs inside a mount
 # namespace of its own, so nothing stays mounted when the script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dist=$(realpath "${1:-dist}")
 suite=${2:-bookworm}
-root=$PWD/build/clean-root/$suite
+host_arch=$(dpkg --print-architecture)
+arch=${3:-$host_arch}
+shift $(($# < 3 ? $# : 3))
+pytest_args=("$@")
+root=$PWD/build/clean-root/$suite-$arch
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+case "$arch" in
+  amd64) machine=x86_64 ;;
+  arm64) machine=aarch64 ;;
+  *) echo "no release wheel for the architecture '$arch' (amd64 or arm64)" >&2; exit 1 ;;
+esac
 
-wheels=("$dist"/morvane_core-*.whl)
+wheels=("$dist"/morvane_core-*_"$machine".whl)
 sdists=("$dist"/morvane_core-*.tar.gz)
 [ ${#wheels[@]} -eq 1 ] && [ -f "${wheels[0]}" ] && [ ${#sdists[@]} -eq 1 ] && [ -f "${sdists[0]}" ] ||
-  { echo "want one wheel and one sdist in $dist: run scripts/build_release.sh" >&2; exit 1; }
-command -v debootstrap >/dev/null || { echo "debootstrap is not installed (apt-get install debootstrap)" >&2; exit 1; }
+  { echo "want one $machine wheel and one sdist in $dist: run scripts/build_release.sh" >&2; exit 1; }
+
+need=()
+command -v debootstrap >/dev/null || need+=(debootstrap)
+if [ "$arch" != "$host_arch" ]; then
+  [ -e "/usr/libexec/qemu-binfmt/$machine-binfmt-P" ] || need+=(qemu-user-static)
+  command -v update-binfmts >/dev/null || need+=(binfmt-support)
+fi
+if [ ${#need[@]} -gt 0 ]; then
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}" </dev/null
+fi
+if [ "$arch" != "$host_arch" ]; then
+  [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  update-binfmts --enable "qemu-$machine"
+fi
 
 if [ ! -x "$root/usr/bin/python3" ]; then
   rm -rf "$root"
   mkdir -p "$root"
-  debootstrap --variant=minbase --include=python3,python3-venv,python3-pip "$suite" "$root" "$mirror"
+  debootstrap --arch="$arch" --variant=minbase --include=python3,python3-venv,python3-pip "$suite" "$root" "$mirror"
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 # The certificates this machine trusts for the package index (it may be reached
@@ -37,14 +69,19 @@ host_ca=${PIP_CERT:-/etc/ssl/certs/ca-certificates.crt}
 
 rm -rf "$root/release"
 mkdir -p "$root/release/dist"
-cp "${wheels[0]}" "${sdists[0]}" "$root/release/dist/"
+# Every wheel goes along: the artifact tests look at each, while only the
+# root's own is installed.
+cp "$dist"/morvane_core-*.whl "${sdists[0]}" "$root/release/dist/"
 cp "$host_ca" "$root/release/index-ca.crt"
 tar -xzf "${sdists[0]}" -C "$root/release"
 src=$(basename "${sdists[0]}" .tar.gz)
 
+test_tools="/release/dist/$(basename "${wheels[0]}")[test]"
+[ ${#pytest_args[@]} -eq 0 ] || test_tools="pytest hypothesis"
+
 cat >"$root/release/check.sh" <<EOF
 set -eu
-echo "== inside the clean root: \$(. /etc/os-release; echo \$PRETTY_NAME), \$(python3 --version)"
+echo "== inside the clean root: \$(. /etc/os-release; echo \$PRETTY_NAME), \$(uname -m), \$(python3 --version)"
 for tool in cc gcc g++ c++ clang clang++ ld as make cmake nm readelf; do
   if command -v \$tool >/dev/null; then echo "unexpected tool in the clean root: \$tool" >&2; exit 1; fi
 done
@@ -53,9 +90,9 @@ if [ -n "\$dev" ]; then echo "unexpected -dev packages: \$dev" >&2; exit 1; fi
 echo "no compiler, linker, binutils or -dev package; \$(dpkg-query -W | wc -l) Debian packages"
 python3 -m venv /release/venv
 /release/venv/bin/python -m pip install -q --no-index --only-binary :all: /release/dist/$(basename "${wheels[0]}")
-/release/venv/bin/python -m pip install -q --only-binary :all: "/release/dist/$(basename "${wheels[0]}")[test]"
+/release/venv/bin/python -m pip install -q --only-binary :all: $test_tools
 cd /release/$src
-PATH=/release/venv/bin:\$PATH MORVANE_DIST=/release/dist python -m pytest -q -rs -p no:cacheprovider
+PATH=/release/venv/bin:\$PATH MORVANE_DIST=/release/dist python -m pytest -q -rs -p no:cacheprovider ${pytest_args[*]}
 EOF
 
 # The test suite needs /proc and /dev; /tmp is the root's own. Test corpora

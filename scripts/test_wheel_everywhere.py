@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Installs the one release wheel into a fresh virtual environment of every
-CPython 3.9 and later on this machine and runs the whole test suite in each.
+"""Installs the release wheel for this machine's architecture into a fresh
+virtual environment of every CPython 3.9 and later on this machine and runs the
+whole test suite in each.
 
     scripts/test_wheel_everywhere.py [DIST] [PYTEST ARGS...]
 
@@ -19,6 +20,7 @@ results; exits non-zero if any version fails, or if none is found.
 import glob
 import os
 import pathlib
+import platform
 import re
 import shutil
 import subprocess
@@ -88,9 +90,10 @@ def count(closing, word):
 def main():
     args = sys.argv[1:]
     dist = pathlib.Path(args.pop(0) if args and not args[0].startswith("-") else ROOT / "dist").resolve()
-    wheels = sorted(dist.glob("morvane_core-*.whl"))
+    wheels = sorted(dist.glob(f"morvane_core-*_{platform.machine()}.whl"))
     if len(wheels) != 1:
-        sys.exit(f"want one wheel in {dist}, found {[w.name for w in wheels]}: run scripts/build_release.sh")
+        sys.exit(f"want one {platform.machine()} wheel in {dist}, found {[w.name for w in wheels]}: "
+                 "run scripts/build_release.sh")
     found = interpreters()
     if not found:
         sys.exit("no CPython 3.9 or later found")

@@ -4,6 +4,7 @@ import contextlib
 import dataclasses
 import os
 import pathlib
+import platform
 import shutil
 import subprocess
 import tempfile
@@ -13,11 +14,29 @@ import zipfile
 import pytest
 
 
+# The architectures a release has a wheel for.
+ARCHES = ("x86_64", "aarch64")
+
+
 @dataclasses.dataclass
 class Release:
     sdist: pathlib.Path
-    wheel: pathlib.Path
-    library: pathlib.Path  # the module's library, unpacked from the wheel
+    wheels: dict  # every wheel of the release, by architecture
+    libraries: dict  # the module's library unpacked from each wheel, by architecture
+
+    @property
+    def wheel(self):
+        """The wheel for this machine's architecture."""
+        return self.wheels[platform.machine()]
+
+    @property
+    def library(self):
+        return self.libraries[platform.machine()]
+
+
+def wheel_arch(wheel):
+    """The architecture a wheel's name gives, e.g. x86_64 for ...-manylinux_2_17_x86_64.whl."""
+    return next((arch for arch in ARCHES if wheel.name.endswith(f"_{arch}.whl")), None)
 
 
 @pytest.fixture(scope="session")
@@ -29,11 +48,15 @@ def release(tmp_path_factory):
     folder = pathlib.Path(folder)
     sdists = sorted(folder.glob("morvane_core-*.tar.gz"))
     wheels = sorted(folder.glob("morvane_core-*.whl"))
-    assert len(sdists) == 1 and len(wheels) == 1, f"want one sdist and one wheel in {folder}: {sdists + wheels}"
-    unpacked = tmp_path_factory.mktemp("wheel")
-    with zipfile.ZipFile(wheels[0]) as wheel:
-        library = pathlib.Path(wheel.extract("morvane_core.abi3.so", unpacked))
-    return Release(sdists[0], wheels[0], library)
+    by_arch = {wheel_arch(w): w for w in wheels}
+    assert len(sdists) == 1 and len(by_arch) == len(wheels) and None not in by_arch, \
+        f"want one sdist and one wheel per architecture in {folder}: {sdists + wheels}"
+    assert platform.machine() in by_arch, f"no wheel for {platform.machine()} in {folder}: {wheels}"
+    libraries = {}
+    for arch, path in by_arch.items():
+        with zipfile.ZipFile(path) as wheel:
+            libraries[arch] = pathlib.Path(wheel.extract("morvane_core.abi3.so", tmp_path_factory.mktemp(arch)))
+    return Release(sdists[0], by_arch, libraries)
 
 
 @pytest.fixture(scope="session")

@@ -1,10 +1,10 @@
 #include "lockfile/file_io.hpp"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -98,10 +98,12 @@ Outcome<FinalTarget> follow_final_links(std::string path) {
 
 // A name no other writer can predict: ".<stem>.<16 hex digits>.tmp". Should
 // the system have no randomness to give, O_EXCL still keeps the name safe.
+// The system call is made directly: glibc has its getrandom wrapper only
+// from 2.25 on, and the release wheels run on glibc 2.17.
 std::string temp_name(std::string_view base) {
   static std::atomic<std::uint64_t> counter{0};
   std::uint64_t bits = 0;
-  if (::getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+  if (::syscall(SYS_getrandom, &bits, sizeof bits, 0) != static_cast<long>(sizeof bits)) {
     bits = counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL ^ static_cast<std::uint64_t>(::getpid()) << 40;
   }
   static constexpr char hex_digits[] = "0123456789abcdef";

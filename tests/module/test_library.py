@@ -15,11 +15,11 @@ LIBRARY = pathlib.Path(morvane_core.__file__)
 ABI_LIST = pathlib.Path(__file__).with_name("stable_abi_3_9.txt")
 
 
-@pytest.fixture(params=["installed", "wheel"])
+@pytest.fixture(params=["installed", "wheel x86_64", "wheel aarch64"])
 def library(request):
-    """The module under test, and the one inside the release wheel."""
-    if request.param == "wheel":
-        return request.getfixturevalue("release").library
+    """The module under test, and the one inside each release wheel."""
+    if request.param.startswith("wheel "):
+        return request.getfixturevalue("release").libraries[request.param.split()[1]]
     return LIBRARY
 
 

@@ -1,0 +1,39 @@
+# CMake toolchain of the release wheels: zig's clang and libc++ for a glibc
+# target (MORVANE_ZIG_TARGET, e.g. x86_64-linux-gnu.2.17 or
+# aarch64-linux-gnu.2.17), linked against the static zlib and libcrypto and
+# the interpreter headers that scripts/release_deps.sh lays out in
+# MORVANE_DEPS. MORVANE_ZIG is the zig executable. scripts/build_release.sh
+# sets all three; nothing is taken from the build machine's /usr/include or
+# /usr/lib.
+foreach(var MORVANE_ZIG MORVANE_ZIG_TARGET MORVANE_DEPS)
+  if(NOT DEFINED ENV{${var}})
+    message(FATAL_ERROR "${var} is not set (see scripts/build_release.sh)")
+  endif()
+endforeach()
+set(_deps "$ENV{MORVANE_DEPS}")
+string(REGEX MATCH "^[^-]+" _arch "$ENV{MORVANE_ZIG_TARGET}")
+
+if(NOT _arch STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
+  set(CMAKE_SYSTEM_NAME Linux)
+  set(CMAKE_SYSTEM_PROCESSOR ${_arch})
+endif()
+
+set(CMAKE_CXX_COMPILER "${CMAKE_CURRENT_LIST_DIR}/c++")
+set(CMAKE_AR "${CMAKE_CURRENT_LIST_DIR}/ar" CACHE FILEPATH "" FORCE)
+set(CMAKE_RANLIB "${CMAKE_CURRENT_LIST_DIR}/ranlib" CACHE FILEPATH "" FORCE)
+set(CMAKE_STRIP "${CMAKE_CURRENT_LIST_DIR}/strip" CACHE FILEPATH "" FORCE)
+# The linker leaves out the symbol table and debug information at once.
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-s")
+
+# Only the private folder is searched for headers and libraries.
+set(CMAKE_FIND_ROOT_PATH "${_deps}")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(ZLIB_INCLUDE_DIR "${_deps}/include" CACHE PATH "" FORCE)
+set(ZLIB_LIBRARY "${_deps}/lib/libz.a" CACHE FILEPATH "" FORCE)
+set(OPENSSL_INCLUDE_DIR "${_deps}/include" CACHE PATH "" FORCE)
+set(OPENSSL_CRYPTO_LIBRARY "${_deps}/lib/libcrypto.a" CACHE FILEPATH "" FORCE)
+set(Python_INCLUDE_DIR "${_deps}/python" CACHE PATH "" FORCE)
