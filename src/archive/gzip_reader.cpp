@@ -7,7 +7,7 @@ namespace morvane::archive {
 
 namespace {
 
-// zlib reads the caller's bytes in place; it is handed at most this many at a time.
+// The inflater reads the caller's bytes in place; it is handed at most this many at a time.
 constexpr std::size_t input_window_bytes = 32 * 1024;
 // The zero-terminated file name and comment fields may hold at most this many
 // bytes before their terminator.
@@ -30,23 +30,12 @@ std::uint32_t load_le32(const unsigned char* p) {
   return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
-std::uint32_t crc_of(std::uint32_t crc, const unsigned char* p, std::size_t n) {
-  // zlib's crc32 takes a 32-bit length; feed it in pieces that fit.
-  while (n > 0) {
-    const auto piece = static_cast<uInt>(std::min<std::size_t>(n, 1u << 30));
-    crc = static_cast<std::uint32_t>(::crc32(crc, p, piece));
-    p += piece;
-    n -= piece;
-  }
-  return crc;
-}
-
 }  // namespace
 
 GzipReader::GzipReader(std::span<const unsigned char> data) : data_(data) {}
 
 GzipReader::~GzipReader() {
-  if (inflate_ready_) ::inflateEnd(&zs_);
+  if (inflate_ready_) inflater::end(&zs_);
 }
 
 bool GzipReader::parse_header() {
@@ -79,22 +68,22 @@ bool GzipReader::parse_header() {
   if (flags & flag_hcrc) {
     if (left() < 2) return fail(eof_text);
     // The header CRC is the low half of the CRC-32 of every header byte before it.
-    const std::uint32_t crc = crc_of(0, start, static_cast<std::size_t>(p - start));
+    const std::uint32_t crc = inflater::crc32(0, start, static_cast<std::size_t>(p - start));
     const std::uint32_t stored = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
     if ((crc & 0xffffu) != stored) return fail(checksum_text);
     p += 2;
   }
 
-  // Raw deflate: the gzip wrapper is handled here, not by zlib.
+  // Raw deflate: the gzip wrapper is handled here, not by the inflater.
   if (!inflate_ready_) {
-    if (::inflateInit2(&zs_, -MAX_WBITS) != Z_OK) return fail("cannot initialise the decompressor");
+    if (inflater::init_raw(&zs_) != Z_OK) return fail("cannot initialise the decompressor");
     inflate_ready_ = true;
-  } else if (::inflateReset(&zs_) != Z_OK) {
+  } else if (inflater::reset(&zs_) != Z_OK) {
     return fail("cannot initialise the decompressor");
   }
   zs_.next_in = const_cast<unsigned char*>(p);
   zs_.avail_in = 0;
-  crc_ = static_cast<std::uint32_t>(::crc32(0, nullptr, 0));
+  crc_ = 0;
   length_ = 0;
   state_ = State::Body;
   return true;
@@ -148,13 +137,13 @@ std::size_t GzipReader::inflate_member(std::span<unsigned char> out) {
     // the previous read).
     if (zs_.avail_in == 0) {
       const auto rest = static_cast<std::size_t>(end - zs_.next_in);
-      zs_.avail_in = static_cast<uInt>(std::min(rest, input_window_bytes));
+      zs_.avail_in = static_cast<decltype(zs_.avail_in)>(std::min(rest, input_window_bytes));
     }
     const std::size_t want = std::min<std::size_t>(out.size() - produced, 1u << 30);
-    zs_.avail_out = static_cast<uInt>(want);
-    const int rc = ::inflate(&zs_, Z_NO_FLUSH);
+    zs_.avail_out = static_cast<decltype(zs_.avail_out)>(want);
+    const int rc = inflater::inflate(&zs_);
     const std::size_t got = want - zs_.avail_out;
-    crc_ = crc_of(crc_, out.data() + produced, got);
+    crc_ = inflater::crc32(crc_, out.data() + produced, got);
     length_ += static_cast<std::uint32_t>(got);
     produced += got;
     if (rc == Z_STREAM_END) {

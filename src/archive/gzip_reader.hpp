@@ -1,13 +1,12 @@
 // Streaming reader of a gzip stream (RFC 1952) held in memory: one member, or
 // several back to back, read as one stream of bytes.
 //
-// Member headers are parsed here; the deflate bodies go through zlib's raw
-// inflate, fed from the caller's bytes in place through a fixed input window.
+// Member headers are parsed here; the deflate bodies go through a raw
+// inflater (archive/inflater.hpp), fed from the caller's bytes in place
+// through a fixed input window.
 // Bytes after a member that do not begin with the gzip magic are not a member
 // and are ignored.
 #pragma once
-
-#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +15,7 @@
 #include <string>
 
 #include "archive/byte_source.hpp"
+#include "archive/inflater.hpp"
 
 namespace morvane::archive {
 
@@ -47,7 +47,7 @@ class GzipReader : public ByteSource {
   std::span<const unsigned char> data_;
   std::size_t member_start_ = 0;  // offset in data_ of the current member's header
   State state_ = State::Header;
-  z_stream zs_{};
+  inflater::Stream zs_{};
   bool inflate_ready_ = false;
   std::uint32_t crc_ = 0;
   std::uint32_t length_ = 0;  // decompressed length modulo 2^32, as the trailer stores it
