@@ -7,6 +7,9 @@ corpus/lockfile    lockfile documents, valid ones and a few refused ones
 corpus/tar         uncompressed tar archives of every form the reader meets, each
                    after the tar target's control byte (see tar_fuzz.cpp)
 corpus/tgz         the same archives gzip-compressed, plus gzip header variants
+corpus/deflate     raw deflate data of some of the archives, each after the inflate
+                   target's byte of read sizes (see inflate_fuzz.cpp); some cut
+                   off, damaged or followed by other bytes
 
 Archives come from Python's tarfile (ustar, GNU, pax), from GNU tar where only
 it writes the form (v7, sparse files) and from hand-made header blocks for the
@@ -303,6 +306,37 @@ def gzip_variants(archive):
     yield "header_only", gzip_member(b"")[:10]
 
 
+def deflate_variants(archives):
+    """Raw deflate data with every kind of block, and streams cut off,
+    damaged, or followed by more bytes."""
+    def raw(content, level=6, strategy=zlib.Z_DEFAULT_STRATEGY, wbits=-15, memlevel=9):
+        deflate = zlib.compressobj(level, zlib.DEFLATED, wbits, memlevel, strategy)
+        return deflate.compress(content) + deflate.flush()
+
+    archive = archives["ustar_basic"]
+    text = b"".join(b"line %d of a text that repeats itself\n" % (i % 37) for i in range(400))
+    streams = {
+        "stored": raw(archive, level=0),
+        "fixed": raw(archive, strategy=zlib.Z_FIXED),
+        "dynamic": raw(text, level=9),
+        "huffman_only": raw(text, strategy=zlib.Z_HUFFMAN_ONLY),
+        "rle": raw(bytes(3000) + text[:500], strategy=zlib.Z_RLE),
+        "small_window": raw(text, wbits=-9, memlevel=1),
+        "empty": raw(b""),
+        "long_matches": raw(b"ab" * 20000, level=9),
+    }
+    # Damage: cut short, a byte changed in the middle, more bytes after the end.
+    dynamic = streams["dynamic"]
+    streams["cut_off"] = dynamic[: len(dynamic) // 2]
+    streams["damaged"] = dynamic[:40] + bytes([dynamic[40] ^ 0x55]) + dynamic[41:]
+    streams["then_trailer"] = dynamic + b"\x1f\x8b\x08\0more"
+    streams["far_back"] = bytes([0x63, 0x00, 0x42, 0x00, 0x00])  # a match before any output
+    # The byte of read sizes: plain, tiny windows, varied pieces.
+    for name, data in streams.items():
+        for sizes in (0x2D, 0x01, 0x4F):
+            write("deflate", f"{name}_{sizes:02x}", bytes([sizes]) + data)
+
+
 def main():
     if CORPUS.exists():
         shutil.rmtree(CORPUS)
@@ -324,6 +358,7 @@ def main():
         write("tgz", name + ".tgz", gzip.compress(data, compresslevel=9, mtime=0))
     for name, data in gzip_variants(archives["ustar_basic"]):
         write("tgz", "gzip_" + name + ".tgz", data)
+    deflate_variants(archives)
     total = sum(p.stat().st_size for p in CORPUS.rglob("*") if p.is_file())
     print(f"wrote {sum(1 for p in CORPUS.rglob('*') if p.is_file())} seeds, {total} bytes, under {CORPUS}")
 

@@ -13,7 +13,7 @@
 #
 # FUZZ_BUILD  build directory (default build/fuzz)
 # FUZZ_JOBS   targets run at the same time (default 1)
-# CXX         the clang to build with (default clang++-19)
+# CXX, CC     the clang to build with (default clang++-19, clang-19)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -27,8 +27,12 @@ jobs=${FUZZ_JOBS:-1}
 # keeps that fast.
 if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
+# The targets run against zlib-ng, the inflater of the release wheels; the
+# inflate and gzip targets compare it with the system's zlib.
+zlib_ng=$("$root/scripts/fetch_zlib_ng.sh" "$root/build/deps")
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER="${CXX:-clang++-19}" -DMORVANE_FUZZ=ON >/dev/null
+  -DCMAKE_CXX_COMPILER="${CXX:-clang++-19}" -DCMAKE_C_COMPILER="${CC:-clang-19}" \
+  -DMORVANE_FUZZ=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" >/dev/null
 cmake --build "$build" >/dev/null
 
 if [ $# -eq 0 ]; then
@@ -42,6 +46,7 @@ options_for() {
     allow_list_fuzz) echo "corpus=allow_list max_len=512" ;;
     lockfile_fuzz) echo "corpus=lockfile max_len=8192 dict=lockfile.dict" ;;
     gzip_fuzz) echo "corpus=tgz max_len=16384" ;;
+    inflate_fuzz) echo "corpus=deflate max_len=8192" ;;
     tar_fuzz) echo "corpus=tar max_len=16384 dict=tar.dict" ;;
     # Every run writes files, so memory and disk stay bounded by the input
     # size; the RSS limit catches a reader that buffers what it should stream.

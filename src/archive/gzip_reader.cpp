@@ -34,9 +34,7 @@ std::uint32_t load_le32(const unsigned char* p) {
 
 GzipReader::GzipReader(std::span<const unsigned char> data) : data_(data) {}
 
-GzipReader::~GzipReader() {
-  if (inflate_ready_) inflater::end(&zs_);
-}
+GzipReader::~GzipReader() = default;
 
 bool GzipReader::parse_header() {
   const unsigned char* const start = data_.data() + member_start_;
@@ -68,21 +66,15 @@ bool GzipReader::parse_header() {
   if (flags & flag_hcrc) {
     if (left() < 2) return fail(eof_text);
     // The header CRC is the low half of the CRC-32 of every header byte before it.
-    const std::uint32_t crc = inflater::crc32(0, start, static_cast<std::size_t>(p - start));
+    const std::uint32_t crc = Inflater::crc32(0, std::span(start, p));
     const std::uint32_t stored = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8;
     if ((crc & 0xffffu) != stored) return fail(checksum_text);
     p += 2;
   }
 
   // Raw deflate: the gzip wrapper is handled here, not by the inflater.
-  if (!inflate_ready_) {
-    if (inflater::init_raw(&zs_) != Z_OK) return fail("cannot initialise the decompressor");
-    inflate_ready_ = true;
-  } else if (inflater::reset(&zs_) != Z_OK) {
-    return fail("cannot initialise the decompressor");
-  }
-  zs_.next_in = const_cast<unsigned char*>(p);
-  zs_.avail_in = 0;
+  if (!inflater_.start()) return fail("cannot initialise the decompressor");
+  window_ = std::span(p, std::size_t{0});
   crc_ = 0;
   length_ = 0;
   state_ = State::Body;
@@ -91,7 +83,7 @@ bool GzipReader::parse_header() {
 
 bool GzipReader::finish() {
   // CRC32 then ISIZE, both little-endian, straight after the deflate data.
-  const unsigned char* p = zs_.next_in;
+  const unsigned char* p = window_.data();
   const auto left = static_cast<std::size_t>(data_.data() + data_.size() - p);
   if (left < 8) return fail(eof_text);
   if (load_le32(p) != crc_ || load_le32(p + 4) != length_) return fail(checksum_text);
@@ -129,38 +121,37 @@ std::size_t GzipReader::inflate_into(std::span<unsigned char> out) {
 
 std::size_t GzipReader::inflate_member(std::span<unsigned char> out) {
   const unsigned char* const end = data_.data() + data_.size();
-  zs_.next_out = out.data();
-  std::size_t produced = 0;
-  while (produced < out.size()) {
-    // With the input used up, inflate still runs: it may hold output decoded
-    // from bytes it has already consumed (the rest of a match that did not fit
-    // the previous read).
-    if (zs_.avail_in == 0) {
-      const auto rest = static_cast<std::size_t>(end - zs_.next_in);
-      zs_.avail_in = static_cast<decltype(zs_.avail_in)>(std::min(rest, input_window_bytes));
+  std::span<unsigned char> room = out;
+  while (!room.empty()) {
+    // With the window used up, the inflater still runs: it may hold output
+    // decoded from bytes it has already consumed (the rest of a match that
+    // did not fit the previous read).
+    if (window_.empty()) {
+      const unsigned char* next = window_.data() + window_.size();
+      window_ = std::span(next, std::min(static_cast<std::size_t>(end - next), input_window_bytes));
     }
-    const std::size_t want = std::min<std::size_t>(out.size() - produced, 1u << 30);
-    zs_.avail_out = static_cast<decltype(zs_.avail_out)>(want);
-    const int rc = inflater::inflate(&zs_);
-    const std::size_t got = want - zs_.avail_out;
-    crc_ = inflater::crc32(crc_, out.data() + produced, got);
-    length_ += static_cast<std::uint32_t>(got);
-    produced += got;
-    if (rc == Z_STREAM_END) {
+    const Inflater::Status status = inflater_.inflate(window_, room);
+    if (status == Inflater::Status::End) {
       state_ = State::Trailer;
       break;
     }
-    if (rc == Z_OK) continue;
-    // No progress was possible for want of input. (With input and room for
-    // output left, inflate always progresses; if it ever did not, the stream
-    // is reported corrupt below rather than tried again without end.)
-    if (rc == Z_BUF_ERROR && zs_.avail_in == 0 && zs_.next_in != end) continue;
+    if (status == Inflater::Status::Progress) continue;
+    // Nothing could be done for want of input: the next window brings more.
+    // (With input and room for output left, the inflater always progresses;
+    // if it ever did not, the stream is reported corrupt below rather than
+    // tried again without end.)
+    const bool input_used_up = status == Inflater::Status::NeedInput && window_.empty();
+    if (input_used_up && window_.data() != end) continue;
     // Otherwise the input ended inside the deflate data, or the data is damaged.
-    const bool truncated = rc == Z_BUF_ERROR && zs_.avail_in == 0;
-    fail(truncated ? eof_text : rc == Z_MEM_ERROR ? "out of memory while decompressing" : corrupt_deflate_text);
+    fail(input_used_up                                ? eof_text
+         : status == Inflater::Status::NoMemory ? "out of memory while decompressing"
+                                                      : corrupt_deflate_text);
     break;
   }
-  return produced;
+  const auto produced = out.first(out.size() - room.size());
+  crc_ = Inflater::crc32(crc_, produced);
+  length_ += static_cast<std::uint32_t>(produced.size());
+  return produced.size();
 }
 
 }  // namespace morvane::archive

@@ -47,8 +47,11 @@ class GzipReader : public ByteSource {
   std::span<const unsigned char> data_;
   std::size_t member_start_ = 0;  // offset in data_ of the current member's header
   State state_ = State::Header;
-  inflater::Stream zs_{};
-  bool inflate_ready_ = false;
+  Inflater inflater_;
+  // The part of data_ handed to the inflater and not yet consumed by it. The
+  // next window starts where this one ends; after a member's body it begins
+  // at the trailer.
+  std::span<const unsigned char> window_;
   std::uint32_t crc_ = 0;
   std::uint32_t length_ = 0;  // decompressed length modulo 2^32, as the trailer stores it
   // The first failure, reported by every read from then on. One met after

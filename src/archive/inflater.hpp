@@ -1,38 +1,52 @@
-// The raw-deflate inflater under the gzip reader: zlib-ng's own interface
-// where the build has it, zlib's otherwise. Both decode the same streams to
-// the same bytes and fail at the same point with the same codes; only the
-// names differ, and zlib-ng takes about half the time.
+// A raw-deflate inflater (RFC 1951, no wrapper): zlib-ng where the build has
+// it, the system's zlib otherwise. Both decode the same streams to the same
+// bytes and stop at the same point of a damaged or cut-off stream; zlib-ng
+// takes about half the time. Which one a build has is chosen when it is
+// configured; nothing here depends on it but inflater.cpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 
-#if MORVANE_ZLIB_NG
-#include <zlib-ng.h>
-#else
-#include <zlib.h>
-#endif
+namespace morvane::archive {
 
-namespace morvane::archive::inflater {
+class Inflater {
+ public:
+  enum class Status {
+    Progress,   // room for output or input ran out; call again with more
+    End,        // the last block is decoded and every byte of it handed out
+    NeedInput,  // nothing could be done: the input given is used up
+    Corrupt,    // the bytes are not deflate data
+    NoMemory,
+  };
 
-#if MORVANE_ZLIB_NG
-using Stream = zng_stream;
-inline int init_raw(Stream* s) { return zng_inflateInit2(s, -MAX_WBITS); }
-inline int reset(Stream* s) { return zng_inflateReset(s); }
-inline int inflate(Stream* s) { return zng_inflate(s, Z_NO_FLUSH); }
-inline void end(Stream* s) { zng_inflateEnd(s); }
-inline std::uint32_t crc32(std::uint32_t crc, const unsigned char* p, std::size_t n) {
-  return zng_crc32_z(crc, p, n);
-}
-#else
-using Stream = z_stream;
-inline int init_raw(Stream* s) { return ::inflateInit2(s, -MAX_WBITS); }
-inline int reset(Stream* s) { return ::inflateReset(s); }
-inline int inflate(Stream* s) { return ::inflate(s, Z_NO_FLUSH); }
-inline void end(Stream* s) { ::inflateEnd(s); }
-inline std::uint32_t crc32(std::uint32_t crc, const unsigned char* p, std::size_t n) {
-  return static_cast<std::uint32_t>(::crc32_z(crc, p, n));
-}
-#endif
+  Inflater();
+  ~Inflater();
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
 
-}  // namespace morvane::archive::inflater
+  // Makes the inflater ready for a new stream (the first call sets up the
+  // library's state, later ones reset it). False if that cannot be done.
+  bool start();
+
+  // Decodes from `in` into `out`, and moves the front of each past what was
+  // consumed and produced. After End, `in` begins at the first byte after the
+  // deflate data. Output decoded from input already consumed may be held
+  // back when `out` is full; it comes out on the next call, even with no
+  // input. Needs a successful start().
+  Status inflate(std::span<const unsigned char>& in, std::span<unsigned char>& out);
+
+  // CRC-32 (the gzip one) of `bytes`, continuing from `crc`.
+  static std::uint32_t crc32(std::uint32_t crc, std::span<const unsigned char> bytes);
+
+  // The library and its version, as "zlib-ng 2.3.3" or "zlib 1.2.13".
+  static const char* library();
+
+ private:
+  struct Stream;
+  std::unique_ptr<Stream> stream_;
+};
+
+}  // namespace morvane::archive

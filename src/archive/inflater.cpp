@@ -1,0 +1,90 @@
+#include "archive/inflater.hpp"
+
+#include <algorithm>
+#include <string>
+
+#if MORVANE_ZLIB_NG
+#include <zlib-ng.h>
+#else
+#include <zlib.h>
+#endif
+
+namespace morvane::archive {
+
+// The two libraries differ only in names: zlib-ng's own interface prefixes
+// them and takes fixed-width types.
+#if MORVANE_ZLIB_NG
+using ZStream = zng_stream;
+constexpr auto inflate_init_raw = [](ZStream* s) { return zng_inflateInit2(s, -MAX_WBITS); };
+constexpr auto inflate_reset = zng_inflateReset;
+constexpr auto inflate_step = zng_inflate;
+constexpr auto inflate_end = zng_inflateEnd;
+constexpr auto crc32_of = zng_crc32_z;
+constexpr const char* library_text = "zlib-ng " ZLIBNG_VERSION;
+#else
+using ZStream = z_stream;
+constexpr auto inflate_init_raw = [](ZStream* s) { return inflateInit2(s, -MAX_WBITS); };
+constexpr auto inflate_reset = ::inflateReset;
+constexpr auto inflate_step = ::inflate;
+constexpr auto inflate_end = ::inflateEnd;
+constexpr auto crc32_of = ::crc32_z;
+#endif
+
+struct Inflater::Stream {
+  ZStream zs{};
+  bool ready = false;
+
+  ~Stream() {
+    if (ready) inflate_end(&zs);
+  }
+};
+
+Inflater::Inflater() : stream_(std::make_unique<Stream>()) {}
+
+Inflater::~Inflater() = default;
+
+bool Inflater::start() {
+  Stream& s = *stream_;
+  if (s.ready) return inflate_reset(&s.zs) == Z_OK;
+  s.zs = ZStream{};
+  s.ready = inflate_init_raw(&s.zs) == Z_OK;
+  return s.ready;
+}
+
+Inflater::Status Inflater::inflate(std::span<const unsigned char>& in, std::span<unsigned char>& out) {
+  ZStream& zs = stream_->zs;
+  // Both sides are capped to what the library's 32-bit counts hold; the
+  // caller sees a Progress and calls again.
+  const std::size_t in_given = std::min<std::size_t>(in.size(), 1u << 30);
+  const std::size_t out_given = std::min<std::size_t>(out.size(), 1u << 30);
+  zs.next_in = const_cast<unsigned char*>(in.data());
+  zs.avail_in = static_cast<decltype(zs.avail_in)>(in_given);
+  zs.next_out = out.data();
+  zs.avail_out = static_cast<decltype(zs.avail_out)>(out_given);
+  const int rc = inflate_step(&zs, Z_NO_FLUSH);
+  in = in.subspan(in_given - zs.avail_in);
+  out = out.subspan(out_given - zs.avail_out);
+  switch (rc) {
+    case Z_OK: return Status::Progress;
+    case Z_STREAM_END: return Status::End;
+    case Z_BUF_ERROR: return Status::NeedInput;
+    case Z_MEM_ERROR: return Status::NoMemory;
+    default: return Status::Corrupt;  // Z_DATA_ERROR; Z_NEED_DICT cannot occur in raw deflate
+  }
+}
+
+std::uint32_t Inflater::crc32(std::uint32_t crc, std::span<const unsigned char> bytes) {
+  return static_cast<std::uint32_t>(crc32_of(crc, bytes.data(), bytes.size()));
+}
+
+const char* Inflater::library() {
+#if MORVANE_ZLIB_NG
+  return library_text;
+#else
+  // A shared zlib may be newer than the headers the build saw.
+  static const std::string text = std::string("zlib ") + zlibVersion();
+  return text.c_str();
+#endif
+}
+
+}  // namespace morvane::archive
