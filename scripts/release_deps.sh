@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Lays out what a release wheel links against, for one target architecture:
-# Debian's static zlib and libcrypto and the interpreter's headers, in a folder
+# Debian's static libcrypto and the interpreter's headers, in a folder
 # of their own so that the build sees these and nothing else of /usr/include.
 #
 #   scripts/release_deps.sh ARCH OUT [PYTHON_MINOR]
 #
 # ARCH is x86_64 or aarch64; PYTHON_MINOR (default 3.11) picks Debian's
 # libpython3.N-dev for the headers. OUT receives
-#   include/   openssl/ (with the architecture's configuration.h), zlib.h, zconf.h
+#   include/   openssl/ (with the architecture's configuration.h)
 #   python/    the interpreter's headers, pyconfig.h being the architecture's own
-#   lib/       libcrypto.a, libz.a
+#   lib/       libcrypto.a
 #   packages   the Debian packages and versions they came from
 # The packages are fetched with apt-get download through a private package
 # index (its own lists and cache, under OUT), so the machine's apt setup and
@@ -24,7 +24,7 @@ case "$arch" in
   *) echo "unknown architecture '$arch' (x86_64 or aarch64)" >&2; exit 1 ;;
 esac
 triple=$arch-linux-gnu
-packages=("libssl-dev:$debarch" "zlib1g-dev:$debarch" "libpython$py-dev:$debarch")
+packages=("libssl-dev:$debarch" "libpython$py-dev:$debarch")
 
 if [ -f "$out/packages" ] && [ "$(head -n1 "$out/packages")" = "# ${packages[*]}" ]; then
   exit 0
@@ -47,11 +47,10 @@ tree=$apt_dir/tree/usr
 mkdir -p "$out/include" "$out/python" "$out/lib"
 cp -r "$tree/include/openssl" "$out/include/"
 cp "$tree/include/$triple/openssl/"*.h "$out/include/openssl/"
-cp "$tree/include/zlib.h" "$tree/include/zconf.h" "$out/include/"
 cp -r "$tree/include/python$py/." "$out/python/"
 # Debian's pyconfig.h only chooses between the architectures' own.
 cp "$tree/include/$triple/python$py/pyconfig.h" "$out/python/pyconfig.h"
-cp "$tree/lib/$triple/libcrypto.a" "$tree/lib/$triple/libz.a" "$out/lib/"
+cp "$tree/lib/$triple/libcrypto.a" "$out/lib/"
 
 {
   echo "# ${packages[*]}"

@@ -1,7 +1,7 @@
 # CMake toolchain of the release wheels: zig's clang and libc++ for a glibc
 # target (MORVANE_ZIG_TARGET, e.g. x86_64-linux-gnu.2.17 or
-# aarch64-linux-gnu.2.17), linked against the static zlib and libcrypto and
-# the interpreter headers that scripts/release_deps.sh lays out in
+# aarch64-linux-gnu.2.17), linked against the static libcrypto and the
+# interpreter headers that scripts/release_deps.sh lays out in
 # MORVANE_DEPS. MORVANE_ZIG is the zig executable. scripts/build_release.sh
 # sets all three; nothing is taken from the build machine's /usr/include or
 # /usr/lib.
@@ -19,6 +19,7 @@ if(NOT _arch STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
 endif()
 
 set(CMAKE_CXX_COMPILER "${CMAKE_CURRENT_LIST_DIR}/c++")
+set(CMAKE_C_COMPILER "${CMAKE_CURRENT_LIST_DIR}/cc")
 set(CMAKE_AR "${CMAKE_CURRENT_LIST_DIR}/ar" CACHE FILEPATH "" FORCE)
 set(CMAKE_RANLIB "${CMAKE_CURRENT_LIST_DIR}/ranlib" CACHE FILEPATH "" FORCE)
 set(CMAKE_STRIP "${CMAKE_CURRENT_LIST_DIR}/strip" CACHE FILEPATH "" FORCE)
@@ -32,8 +33,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(ZLIB_INCLUDE_DIR "${_deps}/include" CACHE PATH "" FORCE)
-set(ZLIB_LIBRARY "${_deps}/lib/libz.a" CACHE FILEPATH "" FORCE)
 set(OPENSSL_INCLUDE_DIR "${_deps}/include" CACHE PATH "" FORCE)
 set(OPENSSL_CRYPTO_LIBRARY "${_deps}/lib/libcrypto.a" CACHE FILEPATH "" FORCE)
 set(Python_INCLUDE_DIR "${_deps}/python" CACHE PATH "" FORCE)

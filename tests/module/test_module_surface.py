@@ -2,6 +2,7 @@
 
 import importlib
 import inspect
+import re
 import sys
 
 import pytest
@@ -31,6 +32,11 @@ def test_all_lists_the_eleven_names_in_the_order_they_were_added():
     assert m.__all__ == NAMES
     public = [k for k in vars(m) if not k.startswith("_")]
     assert public == NAMES
+
+
+def test_inflater_is_named_with_its_version():
+    # "zlib-ng 2.3.3" where the build has zlib-ng, "zlib 1.2.13" otherwise.
+    assert re.fullmatch(r"(zlib|zlib-ng) \d+\.\d+\.\d+(\.\d+)?", m._inflater)
 
 
 def test_module_docstring_is_present_and_empty():
