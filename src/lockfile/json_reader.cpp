@@ -1,5 +1,8 @@
 #include "lockfile/json_reader.hpp"
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -15,6 +18,53 @@ namespace morvane::lockfile {
 namespace {
 
 class Reader;
+
+// Up to this many members, sorting by insertion beats a general sort.
+constexpr std::size_t max_small_sort = 16;
+
+// Puts a skill's dependencies in key order (stable, so of equal keys the last
+// to arrive comes last) and keeps only the last of each key at the front.
+// Returns how many members are kept.
+std::size_t sort_unique(std::span<DocumentView::Dependency> members) {
+  auto less = [](const DocumentView::Dependency& a, const DocumentView::Dependency& b) { return a.first < b.first; };
+  if (members.size() <= max_small_sort) {
+    for (std::size_t i = 1; i < members.size(); ++i) {
+      const auto item = members[i];
+      std::size_t j = i;
+      for (; j > 0 && less(item, members[j - 1]); --j) members[j] = members[j - 1];
+      members[j] = item;
+    }
+  } else {
+    std::stable_sort(members.begin(), members.end(), less);
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (i + 1 < members.size() && members[i + 1].first == members[i].first) continue;
+    members[kept++] = members[i];
+  }
+  return kept;
+}
+
+// Puts the skills in name order; of several entries with one name the last
+// to arrive stays. Documents this library wrote are already in order and
+// cost one pass.
+void sort_entries(std::vector<EntryView>& entries) {
+  auto not_ascending = [](const EntryView& a, const EntryView& b) { return !(a.name < b.name); };
+  if (std::adjacent_find(entries.begin(), entries.end(), not_ascending) == entries.end()) return;
+  // The names are sorted with their places, which break ties, so that equal
+  // names keep their order; each entry, which is large, is then copied once.
+  std::vector<std::pair<std::string_view, std::size_t>> order;
+  order.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) order.emplace_back(entries[i].name, i);
+  std::sort(order.begin(), order.end());
+  std::vector<EntryView> sorted;
+  sorted.reserve(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (i + 1 < order.size() && order[i + 1].first == order[i].first) continue;
+    sorted.push_back(entries[order[i].second]);
+  }
+  entries = std::move(sorted);
+}
 
 // Whether a record may be written without a field. An array form holds the
 // fields in table order and may stop early only before Defaulted fields.
@@ -33,22 +83,23 @@ struct Field {
   bool (*read)(Reader&, Record&);
 };
 
-// Reads one lockfile straight into its records: each field reader takes the
+// Reads one lockfile into a document of views: each field reader takes the
 // value of one field, and a record reader takes an object or an array of them.
+// Texts stay where they are in the JSON text; only those with escapes are
+// decoded into the document's own storage.
 class Reader : private JsonCursor {
  public:
-  using JsonCursor::JsonCursor;
+  Reader(std::string_view text, DocumentView& doc) : JsonCursor(text), doc_(doc) {}
   using JsonCursor::error;
 
-  bool document(Lockfile& doc);
+  bool document();
 
   // The readers that the field tables name, one per kind of field value.
-  bool text(std::string& out) {
+  bool text(std::string_view& out) {
     if (!next_byte(Syntax::EofValue)) return false;
     if (peek() != '"') return reject("a string");
-    std::string_view view;
-    if (!string(view)) return false;
-    out.assign(view);
+    if (!string(out)) return false;
+    out = keep(out);
     return true;
   }
 
@@ -70,14 +121,17 @@ class Reader : private JsonCursor {
   }
 
   bool optional_f64(std::optional<double>& out) {
-    return nullable(out, [&] {
-      if (!starts_number(peek())) return reject("f64");
-      Number n;
-      double value;
-      if (!number(n) || !to_double(n, value)) return false;
-      out = value;
-      return true;
-    });
+    if (!next_byte(Syntax::EofValue)) return false;
+    if (peek() == 'n') {
+      out.reset();
+      return literal("null");
+    }
+    if (!starts_number(peek())) return reject("f64");
+    Number n;
+    double value;
+    if (!number(n) || !to_double(n, value)) return false;
+    out = value;
+    return true;
   }
 
   bool optional_bool(std::optional<bool>& out) {
@@ -90,33 +144,44 @@ class Reader : private JsonCursor {
     }
   }
 
-  bool optional_text_list(std::optional<TextList>& out) {
-    return nullable(out, [&] {
-      if (peek() != '[') return reject("a sequence");
-      texts_.clear();
-      if (!elements([&](std::size_t) { return text(texts_.emplace_back()); })) return false;
-      // Collected in a reused buffer so that the list is allocated once, at its size.
-      out.emplace(std::make_move_iterator(texts_.begin()), std::make_move_iterator(texts_.end()));
-      return true;
-    });
+  // The elements go to the end of the document's texts.
+  bool optional_text_list(TextRange& out) {
+    if (!next_byte(Syntax::EofValue)) return false;
+    if (peek() == 'n') {
+      out = TextRange{};
+      return literal("null");
+    }
+    if (peek() != '[') return reject("a sequence");
+    const std::size_t first = doc_.texts.size();
+    if (!elements([&](std::size_t) { return text(doc_.texts.emplace_back()); })) return false;
+    out = TextRange{first, doc_.texts.size() - first, true};
+    return true;
   }
 
-  bool dependencies(SortedMap<std::string>& out) {
-    dependencies_.clear();
+  // The members go to the end of the document's dependencies, where they are
+  // then put in key order, each key once.
+  bool dependencies(EntryView& entry) {
+    const std::size_t first = doc_.dependencies.size();
     const bool read = map([&](std::string_view name) {
-      auto& dep = dependencies_.emplace_back(std::string(name), std::string());
+      // The key is kept before the value is read: it may be in the scratch buffer.
+      auto& dep = doc_.dependencies.emplace_back(keep(name), std::string_view());
       return text(dep.second);
     });
     if (!read) return false;
-    out = SortedMap<std::string>::take_entries(dependencies_);
+    const std::span<DocumentView::Dependency> members(doc_.dependencies.begin() + static_cast<std::ptrdiff_t>(first),
+                                                      doc_.dependencies.end());
+    const std::size_t count = sort_unique(members);
+    doc_.dependencies.resize(first + count);
+    entry.first_dependency = first;
+    entry.dependency_count = count;
     return true;
   }
 
   // These read records, so they follow the tables.
-  bool skills(SortedMap<LockEntry>& out);
-  bool permissions(Permissions& out);
-  bool optional_network(std::optional<NetworkPermissions>& out);
-  bool optional_filesystem(std::optional<FilesystemPermissions>& out);
+  bool skills();
+  bool permissions(PermissionsView& out);
+  bool optional_network(PermissionsView& out);
+  bool optional_filesystem(PermissionsView& out);
 
  private:
   // A record given as an object or as an array of its fields; `name` is what
@@ -190,85 +255,106 @@ class Reader : private JsonCursor {
     return members([&](std::string_view key) { return colon() && value(key); });
   }
 
-  // A value that may be null, which makes `out` absent; `read` reads any
-  // other value.
-  template <class T, class Read>
-  bool nullable(std::optional<T>& out, Read&& read) {
-    if (!next_byte(Syntax::EofValue)) return false;
-    if (peek() == 'n') {
-      out.reset();
-      return literal("null");
-    }
-    return read();
+  // The text just read, moved into the document when it is in the scratch
+  // buffer (it had escapes), else left viewing the JSON text.
+  std::string_view keep(std::string_view text) {
+    if (!last_string_decoded()) return text;
+    return doc_.decoded.emplace_back(text);
   }
 
-  std::vector<std::string> texts_;                           // elements of the list being read
-  std::vector<SortedMap<std::string>::Entry> dependencies_;  // members of the map being read
+  DocumentView& doc_;
 };
 
 // The records' fields, in the order of their array form. A new field is one
 // row here and one member of the record.
-constexpr Field<Lockfile> lockfile_fields[] = {
-    {"lockfileVersion", Presence::Required, [](Reader& r, Lockfile& d) { return r.u32(d.lockfileVersion); }},
-    {"skills", Presence::Required, [](Reader& r, Lockfile& d) { return r.skills(d.skills); }},
+constexpr Field<DocumentView> lockfile_fields[] = {
+    {"lockfileVersion", Presence::Required, [](Reader& r, DocumentView& d) { return r.u32(d.lockfileVersion); }},
+    {"skills", Presence::Required, [](Reader& r, DocumentView&) { return r.skills(); }},
 };
 
-constexpr Field<LockEntry> lock_entry_fields[] = {
-    {"resolved", Presence::Required, [](Reader& r, LockEntry& e) { return r.text(e.resolved); }},
-    {"integrity", Presence::Required, [](Reader& r, LockEntry& e) { return r.text(e.integrity); }},
-    {"permissions", Presence::Required, [](Reader& r, LockEntry& e) { return r.permissions(e.permissions); }},
-    {"audit_score", Presence::Optional, [](Reader& r, LockEntry& e) { return r.optional_f64(e.audit_score); }},
-    {"dependencies", Presence::Defaulted, [](Reader& r, LockEntry& e) { return r.dependencies(e.dependencies); }},
+constexpr Field<EntryView> lock_entry_fields[] = {
+    {"resolved", Presence::Required, [](Reader& r, EntryView& e) { return r.text(e.resolved); }},
+    {"integrity", Presence::Required, [](Reader& r, EntryView& e) { return r.text(e.integrity); }},
+    {"permissions", Presence::Required, [](Reader& r, EntryView& e) { return r.permissions(e.permissions); }},
+    {"audit_score", Presence::Optional, [](Reader& r, EntryView& e) { return r.optional_f64(e.audit_score); }},
+    {"dependencies", Presence::Defaulted, [](Reader& r, EntryView& e) { return r.dependencies(e); }},
 };
 
-constexpr Field<Permissions> permissions_fields[] = {
-    {"network", Presence::Optional, [](Reader& r, Permissions& p) { return r.optional_network(p.network); }},
-    {"filesystem", Presence::Optional, [](Reader& r, Permissions& p) { return r.optional_filesystem(p.filesystem); }},
-    {"subprocess", Presence::Optional, [](Reader& r, Permissions& p) { return r.optional_bool(p.subprocess); }},
+constexpr Field<PermissionsView> permissions_fields[] = {
+    {"network", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_network(p); }},
+    {"filesystem", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_filesystem(p); }},
+    {"subprocess", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_bool(p.subprocess); }},
 };
 
-constexpr Field<NetworkPermissions> network_fields[] = {
-    {"outbound", Presence::Optional,
-     [](Reader& r, NetworkPermissions& n) { return r.optional_text_list(n.outbound); }},
+// The network and filesystem parts are records of their own in the document,
+// read into the lists of the permissions that hold them.
+constexpr Field<PermissionsView> network_fields[] = {
+    {"outbound", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_text_list(p.outbound); }},
 };
 
-constexpr Field<FilesystemPermissions> filesystem_fields[] = {
-    {"read", Presence::Optional, [](Reader& r, FilesystemPermissions& f) { return r.optional_text_list(f.read); }},
-    {"write", Presence::Optional, [](Reader& r, FilesystemPermissions& f) { return r.optional_text_list(f.write); }},
+constexpr Field<PermissionsView> filesystem_fields[] = {
+    {"read", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_text_list(p.read); }},
+    {"write", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_text_list(p.write); }},
 };
 
-bool Reader::document(Lockfile& doc) {
-  return record("struct Lockfile", lockfile_fields, doc) && only_whitespace_left();
+bool Reader::document() {
+  return record("struct Lockfile", lockfile_fields, doc_) && only_whitespace_left();
 }
 
-bool Reader::skills(SortedMap<LockEntry>& out) {
-  std::vector<SortedMap<LockEntry>::Entry> entries;
+// The entries are read in the order they come and then put in name order; of
+// several with one name the last stays.
+bool Reader::skills() {
+  auto& entries = doc_.skills;
+  entries.clear();
   const bool read = map([&](std::string_view name) {
-    auto& entry = entries.emplace_back(std::string(name), LockEntry{});
-    return record("struct LockEntry", lock_entry_fields, entry.second);
+    auto& entry = entries.emplace_back();
+    entry.name = keep(name);
+    return record("struct LockEntry", lock_entry_fields, entry);
   });
   if (!read) return false;
-  out = SortedMap<LockEntry>::from_entries(std::move(entries));
+  sort_entries(entries);
   return true;
 }
 
-bool Reader::permissions(Permissions& out) { return record("struct Permissions", permissions_fields, out); }
+bool Reader::permissions(PermissionsView& out) { return record("struct Permissions", permissions_fields, out); }
 
-bool Reader::optional_network(std::optional<NetworkPermissions>& out) {
-  return nullable(out, [&] { return record("struct NetworkPermissions", network_fields, out.emplace()); });
+bool Reader::optional_network(PermissionsView& out) {
+  if (!next_byte(Syntax::EofValue)) return false;
+  if (peek() == 'n') {
+    out.network = false;
+    out.outbound = TextRange{};
+    return literal("null");
+  }
+  out.network = true;
+  out.outbound = TextRange{};
+  return record("struct NetworkPermissions", network_fields, out);
 }
 
-bool Reader::optional_filesystem(std::optional<FilesystemPermissions>& out) {
-  return nullable(out, [&] { return record("struct FilesystemPermissions", filesystem_fields, out.emplace()); });
+bool Reader::optional_filesystem(PermissionsView& out) {
+  if (!next_byte(Syntax::EofValue)) return false;
+  if (peek() == 'n') {
+    out.filesystem = false;
+    out.read = out.write = TextRange{};
+    return literal("null");
+  }
+  out.filesystem = true;
+  out.read = out.write = TextRange{};
+  return record("struct FilesystemPermissions", filesystem_fields, out);
 }
 
 }  // namespace
 
-std::expected<Lockfile, JsonError> parse_lockfile(std::string_view text) {
-  Reader reader(text);
-  Lockfile doc;
-  if (!reader.document(doc)) return std::unexpected(reader.error());
+std::expected<DocumentView, JsonError> parse_lockfile_view(std::string_view text) {
+  DocumentView doc;
+  Reader reader(text, doc);
+  if (!reader.document()) return std::unexpected(reader.error());
   return doc;
+}
+
+std::expected<Lockfile, JsonError> parse_lockfile(std::string_view text) {
+  auto doc = parse_lockfile_view(text);
+  if (!doc) return std::unexpected(std::move(doc.error()));
+  return to_records(*doc);
 }
 
 }  // namespace morvane::lockfile

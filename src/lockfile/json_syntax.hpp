@@ -100,6 +100,9 @@ class JsonCursor {
   // the input when it holds no escape, else of a decoded scratch buffer
   // (valid until the next string).
   bool string(std::string_view& out);
+  // Whether the last string read had escapes, so that its text is in the
+  // scratch buffer.
+  bool last_string_decoded() const { return decoded_; }
 
   // The cursor is on a minus sign or a digit. Checks the grammar (no leading
   // zeros, digits after the sign, the point and the exponent letter) and
@@ -178,6 +181,7 @@ class JsonCursor {
   const char* p_;
 
   std::string scratch_;     // decoded text of the last string with escapes
+  bool decoded_ = false;    // the last string had escapes
   std::vector<char> open_;  // closing brackets of the containers open while skipping a value
 
   std::string error_message_;

@@ -104,18 +104,18 @@ class Output {
 template <bool Pretty>
 class Writer {
  public:
-  explicit Writer(Output& out) : out_(out) {}
+  Writer(Output& out, const DocumentView& doc) : out_(out), doc_(doc) {}
 
-  void lockfile(const Lockfile& doc) {
+  void lockfile() {
     begin('{');
     field("lockfileVersion");
     char digits[std::numeric_limits<std::uint32_t>::digits10 + 1];
-    const char* const digits_end = std::to_chars(digits, digits + sizeof digits, doc.lockfileVersion).ptr;
+    const char* const digits_end = std::to_chars(digits, digits + sizeof digits, doc_.lockfileVersion).ptr;
     text(std::string_view(digits, static_cast<std::size_t>(digits_end - digits)));
     field("skills");
     begin('{');
-    for (const auto& [name, entry] : doc.skills) {
-      key(name);
+    for (const EntryView& entry : doc_.skills) {
+      key(entry.name);
       lock_entry(entry);
     }
     end('}');
@@ -123,7 +123,7 @@ class Writer {
   }
 
  private:
-  void lock_entry(const LockEntry& entry) {
+  void lock_entry(const EntryView& entry) {
     begin('{');
     field("resolved");
     out_.string(entry.resolved);
@@ -141,7 +141,7 @@ class Writer {
     }
     field("dependencies");
     begin('{');
-    for (const auto& [name, range] : entry.dependencies) {
+    for (const auto& [name, range] : doc_.dependencies_of(entry)) {
       key(name);
       out_.string(range);
     }
@@ -149,13 +149,13 @@ class Writer {
     end('}');
   }
 
-  void permissions(const Permissions& perms) {
+  void permissions(const PermissionsView& perms) {
     begin('{');
     field("network");
     if (perms.network) {
       begin('{');
       field("outbound");
-      text_list(perms.network->outbound);
+      text_list(perms.outbound);
       end('}');
     } else {
       text("null");
@@ -164,9 +164,9 @@ class Writer {
     if (perms.filesystem) {
       begin('{');
       field("read");
-      text_list(perms.filesystem->read);
+      text_list(perms.read);
       field("write");
-      text_list(perms.filesystem->write);
+      text_list(perms.write);
       end('}');
     } else {
       text("null");
@@ -176,13 +176,13 @@ class Writer {
     end('}');
   }
 
-  void text_list(const std::optional<TextList>& list) {
-    if (!list) {
+  void text_list(const TextRange& list) {
+    if (!list.present) {
       text("null");
       return;
     }
     begin('[');
-    for (const auto& element : *list) {
+    for (const std::string_view element : doc_.list(list)) {
       item();
       out_.string(element);
     }
@@ -247,24 +247,33 @@ class Writer {
   }
 
   Output& out_;
+  const DocumentView& doc_;
   std::size_t depth_ = 0;
   bool empty_ = true;   // no member or element yet in the innermost open container
   std::string number_;  // the text of the audit score being written
 };
 
 template <bool Pretty>
-std::string write(const Lockfile& lockfile, std::size_t size_hint) {
+std::string write(const DocumentView& doc, std::size_t size_hint) {
   std::string text;
   Output out(text, size_hint);
-  Writer<Pretty>(out).lockfile(lockfile);
+  Writer<Pretty>(out, doc).lockfile();
   out.finish();
   return text;
 }
 
 }  // namespace
 
-std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint) { return write<false>(lockfile, size_hint); }
+std::string to_json_compact(const DocumentView& doc, std::size_t size_hint) { return write<false>(doc, size_hint); }
 
-std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint) { return write<true>(lockfile, size_hint); }
+std::string to_json_pretty(const DocumentView& doc, std::size_t size_hint) { return write<true>(doc, size_hint); }
+
+std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint) {
+  return to_json_compact(view_of(lockfile), size_hint);
+}
+
+std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint) {
+  return to_json_pretty(view_of(lockfile), size_hint);
+}
 
 }  // namespace morvane::lockfile
