@@ -59,6 +59,11 @@ struct DocumentView {
   std::uint32_t lockfileVersion = 0;
   std::vector<EntryView> skills;  // ascending by name (key bytes), each name once
 
+  // The JSON text the document was read from, if any. A text viewed in it
+  // was written there without escapes, so it holds no double quote, no
+  // backslash and no control byte (the reader refuses those raw).
+  std::string_view source;
+
   std::vector<std::string_view> texts;     // the elements of every list
   std::vector<Dependency> dependencies;    // the members of every skill's dependencies
   std::deque<std::string> decoded;         // texts that had escapes; a deque never moves them

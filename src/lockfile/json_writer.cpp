@@ -126,9 +126,9 @@ class Writer {
   void lock_entry(const EntryView& entry) {
     begin('{');
     field("resolved");
-    out_.string(entry.resolved);
+    string(entry.resolved);
     field("integrity");
-    out_.string(entry.integrity);
+    string(entry.integrity);
     field("permissions");
     permissions(entry.permissions);
     field("audit_score");
@@ -143,7 +143,7 @@ class Writer {
     begin('{');
     for (const auto& [name, range] : doc_.dependencies_of(entry)) {
       key(name);
-      out_.string(range);
+      string(range);
     }
     end('}');
     end('}');
@@ -184,9 +184,25 @@ class Writer {
     begin('[');
     for (const std::string_view element : doc_.list(list)) {
       item();
-      out_.string(element);
+      string(element);
     }
     end(']');
+  }
+
+  // A text between double quotes. One that lies in the JSON text the
+  // document was read from holds no byte that needs an escape, and is copied
+  // without a look at its bytes.
+  void string(std::string_view s) {
+    const auto at = reinterpret_cast<std::uintptr_t>(s.data());
+    const auto source = reinterpret_cast<std::uintptr_t>(doc_.source.data());
+    if (at >= source && s.size() <= doc_.source.size() && at - source <= doc_.source.size() - s.size()) {
+      out_.room(s.size() + 2);
+      out_.put('"');
+      out_.put(s);
+      out_.put('"');
+    } else {
+      out_.string(s);
+    }
   }
 
   // Bytes of the layout itself: literals, numbers, brackets.
@@ -234,7 +250,7 @@ class Writer {
   // A member named by the document (a skill or a dependency).
   void key(std::string_view name) {
     item();
-    out_.string(name);
+    string(name);
     text(Pretty ? ": " : ":");
   }
 
