@@ -47,6 +47,7 @@ struct EntryView {
   std::string_view integrity;
   PermissionsView permissions;
   std::optional<double> audit_score;  // written as null when absent or not finite
+  std::string_view audit_score_spelled;  // the JSON number it was read from, if any
   std::size_t first_dependency = 0;
   std::size_t dependency_count = 0;
 };

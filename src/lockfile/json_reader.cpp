@@ -171,17 +171,20 @@ class Reader : private JsonCursor {
     return invalid(found.starts_with("integer") ? "value" : "type", found, "u32");
   }
 
-  bool optional_f64(std::optional<double>& out) {
+  // The score and its spelling, which the writers take its digits from.
+  bool audit_score(EntryView& entry) {
     if (!next_byte(Syntax::EofValue)) return false;
     if (peek() == 'n') {
-      out.reset();
+      entry.audit_score.reset();
+      entry.audit_score_spelled = {};
       return literal("null");
     }
     if (!starts_number(peek())) return reject("f64");
     Number n;
     double value;
     if (!number(n) || !to_double(n, value)) return false;
-    out = value;
+    entry.audit_score = value;
+    entry.audit_score_spelled = std::string_view(n.begin, static_cast<std::size_t>(n.end - n.begin));
     return true;
   }
 
@@ -327,7 +330,7 @@ constexpr Field<EntryView> lock_entry_fields[] = {
     {"resolved", Presence::Required, [](Reader& r, EntryView& e) { return r.text(e.resolved); }},
     {"integrity", Presence::Required, [](Reader& r, EntryView& e) { return r.text(e.integrity); }},
     {"permissions", Presence::Required, [](Reader& r, EntryView& e) { return r.permissions(e.permissions); }},
-    {"audit_score", Presence::Optional, [](Reader& r, EntryView& e) { return r.optional_f64(e.audit_score); }},
+    {"audit_score", Presence::Optional, [](Reader& r, EntryView& e) { return r.audit_score(e); }},
     {"dependencies", Presence::Defaulted, [](Reader& r, EntryView& e) { return r.dependencies(e); }},
 };
 

@@ -175,13 +175,10 @@ bool JsonCursor::colon() {
   return true;
 }
 
-bool JsonCursor::string(std::string_view& out) {
-  ++p_;
-  const char* run = p_;
+bool JsonCursor::string_with_escapes(const char* run, std::string_view& out) {
   decoded_ = false;
   scratch_.clear();
   for (;;) {
-    p_ = find_string_special(p_, end_);
     if (p_ == end_) return syntax(Syntax::EofString);
     const char c = *p_;
     if (c == '"') {
@@ -200,6 +197,7 @@ bool JsonCursor::string(std::string_view& out) {
     ++p_;
     if (!escape()) return false;
     run = p_;
+    p_ = find_string_special(p_, end_);
   }
 }
 

@@ -134,7 +134,11 @@ class Writer {
     field("audit_score");
     if (entry.audit_score && std::isfinite(*entry.audit_score)) {
       number_.clear();
-      append_float(number_, *entry.audit_score);
+      if (entry.audit_score_spelled.empty()) {
+        append_float(number_, *entry.audit_score);
+      } else {
+        append_float(number_, *entry.audit_score, entry.audit_score_spelled);
+      }
       text(number_);
     } else {
       text("null");
