@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,58 @@ namespace {
 
 class Reader;
 
+std::uint64_t load8(const char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+std::uint32_t load4(const char* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+// Whether the `n` bytes at `a` and at `b` are equal. Names and keys are
+// short: a few overlapping loads of eight or four bytes, not a call.
+bool same_bytes(const char* a, const char* b, std::size_t n) {
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 < n; i += 8)
+      if (load8(a + i) != load8(b + i)) return false;
+    return load8(a + n - 8) == load8(b + n - 8);
+  }
+  if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+  for (std::size_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+bool same_text(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && same_bytes(a.data(), b.data(), a.size());
+}
+
+// Whether `a` sorts before `b`: by unsigned bytes, a prefix first; eight
+// bytes at a time, compared as big-endian numbers.
+bool less_text(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x = load8(a.data() + i);
+    std::uint64_t y = load8(b.data() + i);
+    if (x != y) {
+      if constexpr (std::endian::native == std::endian::little) {
+        x = std::byteswap(x);
+        y = std::byteswap(y);
+      }
+      return x < y;
+    }
+  }
+  for (; i < n; ++i) {
+    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+  }
+  return a.size() < b.size();
+}
+
 // Up to this many members, sorting by insertion beats a general sort.
 constexpr std::size_t max_small_sort = 16;
 
@@ -26,7 +79,7 @@ constexpr std::size_t max_small_sort = 16;
 // to arrive comes last) and keeps only the last of each key at the front.
 // Returns how many members are kept.
 std::size_t sort_unique(std::span<DocumentView::Dependency> members) {
-  auto less = [](const DocumentView::Dependency& a, const DocumentView::Dependency& b) { return a.first < b.first; };
+  auto less = [](const DocumentView::Dependency& a, const DocumentView::Dependency& b) { return less_text(a.first, b.first); };
   if (members.size() <= max_small_sort) {
     for (std::size_t i = 1; i < members.size(); ++i) {
       const auto item = members[i];
@@ -39,7 +92,7 @@ std::size_t sort_unique(std::span<DocumentView::Dependency> members) {
   }
   std::size_t kept = 0;
   for (std::size_t i = 0; i < members.size(); ++i) {
-    if (i + 1 < members.size() && members[i + 1].first == members[i].first) continue;
+    if (i + 1 < members.size() && same_text(members[i + 1].first, members[i].first)) continue;
     members[kept++] = members[i];
   }
   return kept;
@@ -49,7 +102,7 @@ std::size_t sort_unique(std::span<DocumentView::Dependency> members) {
 // to arrive stays. Documents this library wrote are already in order and
 // cost one pass.
 void sort_entries(std::vector<EntryView>& entries) {
-  auto not_ascending = [](const EntryView& a, const EntryView& b) { return !(a.name < b.name); };
+  auto not_ascending = [](const EntryView& a, const EntryView& b) { return !less_text(a.name, b.name); };
   if (std::adjacent_find(entries.begin(), entries.end(), not_ascending) == entries.end()) return;
 
   // Names tend to share a prefix ("skill-0..."): past the prefix that all of
@@ -80,41 +133,17 @@ void sort_entries(std::vector<EntryView>& entries) {
   }
   std::sort(order.begin(), order.end(), [](const Key& a, const Key& b) {
     if (a.head != b.head) return a.head < b.head;
-    if (a.name != b.name) return a.name < b.name;
+    if (!same_text(a.name, b.name)) return less_text(a.name, b.name);
     return a.index < b.index;
   });
   // Each entry, which is large, is copied once.
   std::vector<EntryView> sorted;
   sorted.reserve(order.size());
   for (std::size_t i = 0; i < order.size(); ++i) {
-    if (i + 1 < order.size() && order[i + 1].name == order[i].name) continue;
+    if (i + 1 < order.size() && same_text(order[i + 1].name, order[i].name)) continue;
     sorted.push_back(entries[order[i].index]);
   }
   entries = std::move(sorted);
-}
-
-// Whether the `n` bytes at `a` and at `b` are equal. Field names are short:
-// a few overlapping loads of eight or four bytes, not a call.
-inline bool same_bytes(const char* a, const char* b, std::size_t n) {
-  auto load8 = [](const char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-  };
-  auto load4 = [](const char* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-  };
-  if (n >= 8) {
-    for (std::size_t i = 0; i + 8 < n; i += 8)
-      if (load8(a + i) != load8(b + i)) return false;
-    return load8(a + n - 8) == load8(b + n - 8);
-  }
-  if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
-  for (std::size_t i = 0; i < n; ++i)
-    if (a[i] != b[i]) return false;
-  return true;
 }
 
 // Whether a record may be written without a field. An array form holds the
