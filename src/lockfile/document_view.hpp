@@ -52,10 +52,17 @@ struct EntryView {
   std::size_t dependency_count = 0;
 };
 
-// The whole document. Valid as long as the text it was read from; moving it
-// keeps its views valid.
+// The whole document. Valid as long as the text it was read from. Moving it
+// keeps its views valid; a copy would view the decoded texts of the
+// original, so there is none.
 struct DocumentView {
   using Dependency = std::pair<std::string_view, std::string_view>;
+
+  DocumentView() = default;
+  DocumentView(DocumentView&&) = default;
+  DocumentView& operator=(DocumentView&&) = default;
+  DocumentView(const DocumentView&) = delete;
+  DocumentView& operator=(const DocumentView&) = delete;
 
   std::uint32_t lockfileVersion = 0;
   std::vector<EntryView> skills;  // ascending by name (key bytes), each name once

@@ -1,7 +1,6 @@
 #include "lockfile/json_reader.hpp"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -79,7 +78,9 @@ constexpr std::size_t max_small_sort = 16;
 // to arrive comes last) and keeps only the last of each key at the front.
 // Returns how many members are kept.
 std::size_t sort_unique(std::span<DocumentView::Dependency> members) {
-  auto less = [](const DocumentView::Dependency& a, const DocumentView::Dependency& b) { return less_text(a.first, b.first); };
+  auto less = [](const DocumentView::Dependency& a, const DocumentView::Dependency& b) {
+    return less_text(a.first, b.first);
+  };
   if (members.size() <= max_small_sort) {
     for (std::size_t i = 1; i < members.size(); ++i) {
       const auto item = members[i];
@@ -388,7 +389,6 @@ bool Reader::document() {
 // several with one name the last stays.
 bool Reader::skills() {
   auto& entries = doc_.skills;
-  entries.clear();
   const bool read = map([&](std::string_view name) {
     auto& entry = entries.emplace_back();
     entry.name = keep(name);
