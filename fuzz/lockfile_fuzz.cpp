@@ -5,7 +5,9 @@
 // (audit scores bit for bit), and so does reading the indented layout; the
 // indented layout differs from the compact one only by whitespace outside
 // strings, and the compact one has none. skills comes out sorted by key bytes
-// with each key once.
+// with each key once. Both layouts written straight from the document read
+// (texts viewing the input, scores with their spelling) are the same as
+// those written from its records.
 #include <algorithm>
 #include <bit>
 #include <cstddef>
@@ -120,5 +122,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto reread_pretty = parse_lockfile(pretty);
   if (!reread_pretty) fail("the indented layout is refused", pretty, reread_pretty.error().display());
   if (!same_document(*document, *reread_pretty)) fail("the indented layout reads back as another document", pretty);
+
+  const auto view = morvane::lockfile::parse_lockfile_view(text);
+  if (!view) fail("the document is refused where its records were not", text, view.error().display());
+  const std::string compact_from_view = morvane::lockfile::to_json_compact(*view, text.size());
+  if (compact_from_view != compact)
+    fail("the compact layouts of the document and its records differ", compact, compact_from_view);
+  const std::string pretty_from_view = morvane::lockfile::to_json_pretty(*view);
+  if (pretty_from_view != pretty)
+    fail("the indented layouts of the document and its records differ", pretty, pretty_from_view);
   return 0;
 }

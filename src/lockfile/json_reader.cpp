@@ -1,5 +1,8 @@
 #include "lockfile/json_reader.hpp"
 
+#include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -15,6 +18,134 @@ namespace morvane::lockfile {
 namespace {
 
 class Reader;
+
+std::uint64_t load8(const char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+std::uint32_t load4(const char* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+// Whether the `n` bytes at `a` and at `b` are equal. Names and keys are
+// short: a few overlapping loads of eight or four bytes, not a call.
+bool same_bytes(const char* a, const char* b, std::size_t n) {
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 < n; i += 8)
+      if (load8(a + i) != load8(b + i)) return false;
+    return load8(a + n - 8) == load8(b + n - 8);
+  }
+  if (n >= 4) return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+  for (std::size_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+bool same_text(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && same_bytes(a.data(), b.data(), a.size());
+}
+
+// Whether `a` sorts before `b`: by unsigned bytes, a prefix first; eight
+// bytes at a time, compared as big-endian numbers.
+bool less_text(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x = load8(a.data() + i);
+    std::uint64_t y = load8(b.data() + i);
+    if (x != y) {
+      if constexpr (std::endian::native == std::endian::little) {
+        x = std::byteswap(x);
+        y = std::byteswap(y);
+      }
+      return x < y;
+    }
+  }
+  for (; i < n; ++i) {
+    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+  }
+  return a.size() < b.size();
+}
+
+// Up to this many members, sorting by insertion beats a general sort.
+constexpr std::size_t max_small_sort = 16;
+
+// Puts a skill's dependencies in key order (stable, so of equal keys the last
+// to arrive comes last) and keeps only the last of each key at the front.
+// Returns how many members are kept.
+std::size_t sort_unique(std::span<DocumentView::Dependency> members) {
+  auto less = [](const DocumentView::Dependency& a, const DocumentView::Dependency& b) {
+    return less_text(a.first, b.first);
+  };
+  if (members.size() <= max_small_sort) {
+    for (std::size_t i = 1; i < members.size(); ++i) {
+      const auto item = members[i];
+      std::size_t j = i;
+      for (; j > 0 && less(item, members[j - 1]); --j) members[j] = members[j - 1];
+      members[j] = item;
+    }
+  } else {
+    std::stable_sort(members.begin(), members.end(), less);
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (i + 1 < members.size() && same_text(members[i + 1].first, members[i].first)) continue;
+    members[kept++] = members[i];
+  }
+  return kept;
+}
+
+// Puts the skills in name order; of several entries with one name the last
+// to arrive stays. Documents this library wrote are already in order and
+// cost one pass.
+void sort_entries(std::vector<EntryView>& entries) {
+  auto not_ascending = [](const EntryView& a, const EntryView& b) { return !less_text(a.name, b.name); };
+  if (std::adjacent_find(entries.begin(), entries.end(), not_ascending) == entries.end()) return;
+
+  // Names tend to share a prefix ("skill-0..."): past the prefix that all of
+  // them share, eight bytes as one number (zero bytes past a name's end)
+  // order most pairs without a byte comparison. A smaller number always
+  // means a smaller name; equal numbers leave it to the whole names.
+  std::size_t shared = entries[0].name.size();
+  for (const EntryView& e : entries) {
+    const std::string_view first = entries[0].name;
+    const std::size_t n = std::min(shared, e.name.size());
+    std::size_t k = 0;
+    while (k < n && first[k] == e.name[k]) ++k;
+    shared = k;
+  }
+  struct Key {
+    std::uint64_t head;
+    std::string_view name;
+    std::size_t index;  // the entry's place, which breaks ties between equal names
+  };
+  std::vector<Key> order;
+  order.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::string_view name = entries[i].name;
+    std::uint64_t head = 0;
+    for (std::size_t k = shared; k < shared + 8; ++k)
+      head = head << 8 | (k < name.size() ? static_cast<unsigned char>(name[k]) : 0u);
+    order.push_back(Key{head, name, i});
+  }
+  std::sort(order.begin(), order.end(), [](const Key& a, const Key& b) {
+    if (a.head != b.head) return a.head < b.head;
+    if (!same_text(a.name, b.name)) return less_text(a.name, b.name);
+    return a.index < b.index;
+  });
+  // Each entry, which is large, is copied once.
+  std::vector<EntryView> sorted;
+  sorted.reserve(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (i + 1 < order.size() && same_text(order[i + 1].name, order[i].name)) continue;
+    sorted.push_back(entries[order[i].index]);
+  }
+  entries = std::move(sorted);
+}
 
 // Whether a record may be written without a field. An array form holds the
 // fields in table order and may stop early only before Defaulted fields.
@@ -33,22 +164,23 @@ struct Field {
   bool (*read)(Reader&, Record&);
 };
 
-// Reads one lockfile straight into its records: each field reader takes the
+// Reads one lockfile into a document of views: each field reader takes the
 // value of one field, and a record reader takes an object or an array of them.
+// Texts stay where they are in the JSON text; only those with escapes are
+// decoded into the document's own storage.
 class Reader : private JsonCursor {
  public:
-  using JsonCursor::JsonCursor;
+  Reader(std::string_view text, DocumentView& doc) : JsonCursor(text), doc_(doc) {}
   using JsonCursor::error;
 
-  bool document(Lockfile& doc);
+  bool document();
 
   // The readers that the field tables name, one per kind of field value.
-  bool text(std::string& out) {
+  bool text(std::string_view& out) {
     if (!next_byte(Syntax::EofValue)) return false;
     if (peek() != '"') return reject("a string");
-    std::string_view view;
-    if (!string(view)) return false;
-    out.assign(view);
+    if (!string(out)) return false;
+    out = keep(out);
     return true;
   }
 
@@ -69,15 +201,21 @@ class Reader : private JsonCursor {
     return invalid(found.starts_with("integer") ? "value" : "type", found, "u32");
   }
 
-  bool optional_f64(std::optional<double>& out) {
-    return nullable(out, [&] {
-      if (!starts_number(peek())) return reject("f64");
-      Number n;
-      double value;
-      if (!number(n) || !to_double(n, value)) return false;
-      out = value;
-      return true;
-    });
+  // The score and its spelling, which the writers take its digits from.
+  bool audit_score(EntryView& entry) {
+    if (!next_byte(Syntax::EofValue)) return false;
+    if (peek() == 'n') {
+      entry.audit_score.reset();
+      entry.audit_score_spelled = {};
+      return literal("null");
+    }
+    if (!starts_number(peek())) return reject("f64");
+    Number n;
+    double value;
+    if (!number(n) || !to_double(n, value)) return false;
+    entry.audit_score = value;
+    entry.audit_score_spelled = std::string_view(n.begin, static_cast<std::size_t>(n.end - n.begin));
+    return true;
   }
 
   bool optional_bool(std::optional<bool>& out) {
@@ -90,33 +228,44 @@ class Reader : private JsonCursor {
     }
   }
 
-  bool optional_text_list(std::optional<TextList>& out) {
-    return nullable(out, [&] {
-      if (peek() != '[') return reject("a sequence");
-      texts_.clear();
-      if (!elements([&](std::size_t) { return text(texts_.emplace_back()); })) return false;
-      // Collected in a reused buffer so that the list is allocated once, at its size.
-      out.emplace(std::make_move_iterator(texts_.begin()), std::make_move_iterator(texts_.end()));
-      return true;
-    });
+  // The elements go to the end of the document's texts.
+  bool optional_text_list(TextRange& out) {
+    if (!next_byte(Syntax::EofValue)) return false;
+    if (peek() == 'n') {
+      out = TextRange{};
+      return literal("null");
+    }
+    if (peek() != '[') return reject("a sequence");
+    const std::size_t first = doc_.texts.size();
+    if (!elements([&](std::size_t) { return text(doc_.texts.emplace_back()); })) return false;
+    out = TextRange{first, doc_.texts.size() - first, true};
+    return true;
   }
 
-  bool dependencies(SortedMap<std::string>& out) {
-    dependencies_.clear();
+  // The members go to the end of the document's dependencies, where they are
+  // then put in key order, each key once.
+  bool dependencies(EntryView& entry) {
+    const std::size_t first = doc_.dependencies.size();
     const bool read = map([&](std::string_view name) {
-      auto& dep = dependencies_.emplace_back(std::string(name), std::string());
+      // The key is kept before the value is read: it may be in the scratch buffer.
+      auto& dep = doc_.dependencies.emplace_back(keep(name), std::string_view());
       return text(dep.second);
     });
     if (!read) return false;
-    out = SortedMap<std::string>::take_entries(dependencies_);
+    const std::span<DocumentView::Dependency> members(doc_.dependencies.begin() + static_cast<std::ptrdiff_t>(first),
+                                                      doc_.dependencies.end());
+    const std::size_t count = sort_unique(members);
+    doc_.dependencies.resize(first + count);
+    entry.first_dependency = first;
+    entry.dependency_count = count;
     return true;
   }
 
   // These read records, so they follow the tables.
-  bool skills(SortedMap<LockEntry>& out);
-  bool permissions(Permissions& out);
-  bool optional_network(std::optional<NetworkPermissions>& out);
-  bool optional_filesystem(std::optional<FilesystemPermissions>& out);
+  bool skills();
+  bool permissions(PermissionsView& out);
+  bool optional_network(PermissionsView& out);
+  bool optional_filesystem(PermissionsView& out);
 
  private:
   // A record given as an object or as an array of its fields; `name` is what
@@ -175,7 +324,7 @@ class Reader : private JsonCursor {
   static std::size_t field_index(std::span<const Field<Record>> fields, std::string_view key) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const std::string_view name = fields[i].name;
-      if (name.size() == key.size() && name[0] == key[0] && std::memcmp(name.data(), key.data(), key.size()) == 0)
+      if (name.size() == key.size() && name[0] == key[0] && same_bytes(name.data(), key.data(), key.size()))
         return i;
     }
     return fields.size();
@@ -190,85 +339,106 @@ class Reader : private JsonCursor {
     return members([&](std::string_view key) { return colon() && value(key); });
   }
 
-  // A value that may be null, which makes `out` absent; `read` reads any
-  // other value.
-  template <class T, class Read>
-  bool nullable(std::optional<T>& out, Read&& read) {
-    if (!next_byte(Syntax::EofValue)) return false;
-    if (peek() == 'n') {
-      out.reset();
-      return literal("null");
-    }
-    return read();
+  // The text just read, moved into the document when it is in the scratch
+  // buffer (it had escapes), else left viewing the JSON text.
+  std::string_view keep(std::string_view text) {
+    if (!last_string_decoded()) return text;
+    return doc_.decoded.emplace_back(text);
   }
 
-  std::vector<std::string> texts_;                           // elements of the list being read
-  std::vector<SortedMap<std::string>::Entry> dependencies_;  // members of the map being read
+  DocumentView& doc_;
 };
 
 // The records' fields, in the order of their array form. A new field is one
 // row here and one member of the record.
-constexpr Field<Lockfile> lockfile_fields[] = {
-    {"lockfileVersion", Presence::Required, [](Reader& r, Lockfile& d) { return r.u32(d.lockfileVersion); }},
-    {"skills", Presence::Required, [](Reader& r, Lockfile& d) { return r.skills(d.skills); }},
+constexpr Field<DocumentView> lockfile_fields[] = {
+    {"lockfileVersion", Presence::Required, [](Reader& r, DocumentView& d) { return r.u32(d.lockfileVersion); }},
+    {"skills", Presence::Required, [](Reader& r, DocumentView&) { return r.skills(); }},
 };
 
-constexpr Field<LockEntry> lock_entry_fields[] = {
-    {"resolved", Presence::Required, [](Reader& r, LockEntry& e) { return r.text(e.resolved); }},
-    {"integrity", Presence::Required, [](Reader& r, LockEntry& e) { return r.text(e.integrity); }},
-    {"permissions", Presence::Required, [](Reader& r, LockEntry& e) { return r.permissions(e.permissions); }},
-    {"audit_score", Presence::Optional, [](Reader& r, LockEntry& e) { return r.optional_f64(e.audit_score); }},
-    {"dependencies", Presence::Defaulted, [](Reader& r, LockEntry& e) { return r.dependencies(e.dependencies); }},
+constexpr Field<EntryView> lock_entry_fields[] = {
+    {"resolved", Presence::Required, [](Reader& r, EntryView& e) { return r.text(e.resolved); }},
+    {"integrity", Presence::Required, [](Reader& r, EntryView& e) { return r.text(e.integrity); }},
+    {"permissions", Presence::Required, [](Reader& r, EntryView& e) { return r.permissions(e.permissions); }},
+    {"audit_score", Presence::Optional, [](Reader& r, EntryView& e) { return r.audit_score(e); }},
+    {"dependencies", Presence::Defaulted, [](Reader& r, EntryView& e) { return r.dependencies(e); }},
 };
 
-constexpr Field<Permissions> permissions_fields[] = {
-    {"network", Presence::Optional, [](Reader& r, Permissions& p) { return r.optional_network(p.network); }},
-    {"filesystem", Presence::Optional, [](Reader& r, Permissions& p) { return r.optional_filesystem(p.filesystem); }},
-    {"subprocess", Presence::Optional, [](Reader& r, Permissions& p) { return r.optional_bool(p.subprocess); }},
+constexpr Field<PermissionsView> permissions_fields[] = {
+    {"network", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_network(p); }},
+    {"filesystem", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_filesystem(p); }},
+    {"subprocess", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_bool(p.subprocess); }},
 };
 
-constexpr Field<NetworkPermissions> network_fields[] = {
-    {"outbound", Presence::Optional,
-     [](Reader& r, NetworkPermissions& n) { return r.optional_text_list(n.outbound); }},
+// The network and filesystem parts are records of their own in the document,
+// read into the lists of the permissions that hold them.
+constexpr Field<PermissionsView> network_fields[] = {
+    {"outbound", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_text_list(p.outbound); }},
 };
 
-constexpr Field<FilesystemPermissions> filesystem_fields[] = {
-    {"read", Presence::Optional, [](Reader& r, FilesystemPermissions& f) { return r.optional_text_list(f.read); }},
-    {"write", Presence::Optional, [](Reader& r, FilesystemPermissions& f) { return r.optional_text_list(f.write); }},
+constexpr Field<PermissionsView> filesystem_fields[] = {
+    {"read", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_text_list(p.read); }},
+    {"write", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_text_list(p.write); }},
 };
 
-bool Reader::document(Lockfile& doc) {
-  return record("struct Lockfile", lockfile_fields, doc) && only_whitespace_left();
+bool Reader::document() {
+  return record("struct Lockfile", lockfile_fields, doc_) && only_whitespace_left();
 }
 
-bool Reader::skills(SortedMap<LockEntry>& out) {
-  std::vector<SortedMap<LockEntry>::Entry> entries;
+// The entries are read in the order they come and then put in name order; of
+// several with one name the last stays.
+bool Reader::skills() {
+  auto& entries = doc_.skills;
   const bool read = map([&](std::string_view name) {
-    auto& entry = entries.emplace_back(std::string(name), LockEntry{});
-    return record("struct LockEntry", lock_entry_fields, entry.second);
+    auto& entry = entries.emplace_back();
+    entry.name = keep(name);
+    return record("struct LockEntry", lock_entry_fields, entry);
   });
   if (!read) return false;
-  out = SortedMap<LockEntry>::from_entries(std::move(entries));
+  sort_entries(entries);
   return true;
 }
 
-bool Reader::permissions(Permissions& out) { return record("struct Permissions", permissions_fields, out); }
+bool Reader::permissions(PermissionsView& out) { return record("struct Permissions", permissions_fields, out); }
 
-bool Reader::optional_network(std::optional<NetworkPermissions>& out) {
-  return nullable(out, [&] { return record("struct NetworkPermissions", network_fields, out.emplace()); });
+bool Reader::optional_network(PermissionsView& out) {
+  if (!next_byte(Syntax::EofValue)) return false;
+  if (peek() == 'n') {
+    out.network = false;
+    out.outbound = TextRange{};
+    return literal("null");
+  }
+  out.network = true;
+  out.outbound = TextRange{};
+  return record("struct NetworkPermissions", network_fields, out);
 }
 
-bool Reader::optional_filesystem(std::optional<FilesystemPermissions>& out) {
-  return nullable(out, [&] { return record("struct FilesystemPermissions", filesystem_fields, out.emplace()); });
+bool Reader::optional_filesystem(PermissionsView& out) {
+  if (!next_byte(Syntax::EofValue)) return false;
+  if (peek() == 'n') {
+    out.filesystem = false;
+    out.read = out.write = TextRange{};
+    return literal("null");
+  }
+  out.filesystem = true;
+  out.read = out.write = TextRange{};
+  return record("struct FilesystemPermissions", filesystem_fields, out);
 }
 
 }  // namespace
 
-std::expected<Lockfile, JsonError> parse_lockfile(std::string_view text) {
-  Reader reader(text);
-  Lockfile doc;
-  if (!reader.document(doc)) return std::unexpected(reader.error());
+std::expected<DocumentView, JsonError> parse_lockfile_view(std::string_view text) {
+  DocumentView doc;
+  doc.source = text;
+  Reader reader(text, doc);
+  if (!reader.document()) return std::unexpected(reader.error());
   return doc;
+}
+
+std::expected<Lockfile, JsonError> parse_lockfile(std::string_view text) {
+  auto doc = parse_lockfile_view(text);
+  if (!doc) return std::unexpected(std::move(doc.error()));
+  return to_records(*doc);
 }
 
 }  // namespace morvane::lockfile

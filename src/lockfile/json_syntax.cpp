@@ -175,17 +175,14 @@ bool JsonCursor::colon() {
   return true;
 }
 
-bool JsonCursor::string(std::string_view& out) {
-  ++p_;
-  const char* run = p_;
-  bool decoded = false;
+bool JsonCursor::string_with_escapes(const char* run, std::string_view& out) {
+  decoded_ = false;
   scratch_.clear();
   for (;;) {
-    p_ = find_string_special(p_, end_);
     if (p_ == end_) return syntax(Syntax::EofString);
     const char c = *p_;
     if (c == '"') {
-      if (decoded) {
+      if (decoded_) {
         scratch_.append(run, p_);
         out = scratch_;
       } else {
@@ -196,10 +193,11 @@ bool JsonCursor::string(std::string_view& out) {
     }
     if (c != '\\') return syntax(Syntax::ControlCharacter);
     scratch_.append(run, p_);
-    decoded = true;
+    decoded_ = true;
     ++p_;
     if (!escape()) return false;
     run = p_;
+    p_ = find_string_special(p_, end_);
   }
 }
 

@@ -99,7 +99,21 @@ class JsonCursor {
   // The cursor is on the opening quote. Leaves the text in `out`: a view of
   // the input when it holds no escape, else of a decoded scratch buffer
   // (valid until the next string).
-  bool string(std::string_view& out);
+  bool string(std::string_view& out) {
+    // Most strings hold no escape: one scan finds their closing quote.
+    const char* const text = p_ + 1;
+    p_ = find_string_special(text, end_);
+    if (p_ != end_ && *p_ == '"') {
+      out = std::string_view(text, static_cast<std::size_t>(p_ - text));
+      ++p_;
+      decoded_ = false;
+      return true;
+    }
+    return string_with_escapes(text, out);
+  }
+  // Whether the last string read had escapes, so that its text is in the
+  // scratch buffer.
+  bool last_string_decoded() const { return decoded_; }
 
   // The cursor is on a minus sign or a digit. Checks the grammar (no leading
   // zeros, digits after the sign, the point and the exponent letter) and
@@ -164,6 +178,9 @@ class JsonCursor {
     if (!next_byte(Syntax::EofValue)) return false;
     return *p_ != close || syntax(Syntax::TrailingComma);
   }
+  // The rest of string(): the text began at `run`, and the cursor is on the
+  // first byte after it that is no plain text (or at the end).
+  bool string_with_escapes(const char* run, std::string_view& out);
   bool escape();
   bool unicode_escape();
   // The cursor is on the first byte of a value that is not an object or an
@@ -178,6 +195,7 @@ class JsonCursor {
   const char* p_;
 
   std::string scratch_;     // decoded text of the last string with escapes
+  bool decoded_ = false;    // the last string had escapes
   std::vector<char> open_;  // closing brackets of the containers open while skipping a value
 
   std::string error_message_;

@@ -104,18 +104,18 @@ class Output {
 template <bool Pretty>
 class Writer {
  public:
-  explicit Writer(Output& out) : out_(out) {}
+  Writer(Output& out, const DocumentView& doc) : out_(out), doc_(doc) {}
 
-  void lockfile(const Lockfile& doc) {
+  void lockfile() {
     begin('{');
     field("lockfileVersion");
     char digits[std::numeric_limits<std::uint32_t>::digits10 + 1];
-    const char* const digits_end = std::to_chars(digits, digits + sizeof digits, doc.lockfileVersion).ptr;
+    const char* const digits_end = std::to_chars(digits, digits + sizeof digits, doc_.lockfileVersion).ptr;
     text(std::string_view(digits, static_cast<std::size_t>(digits_end - digits)));
     field("skills");
     begin('{');
-    for (const auto& [name, entry] : doc.skills) {
-      key(name);
+    for (const EntryView& entry : doc_.skills) {
+      key(entry.name);
       lock_entry(entry);
     }
     end('}');
@@ -123,39 +123,43 @@ class Writer {
   }
 
  private:
-  void lock_entry(const LockEntry& entry) {
+  void lock_entry(const EntryView& entry) {
     begin('{');
     field("resolved");
-    out_.string(entry.resolved);
+    string(entry.resolved);
     field("integrity");
-    out_.string(entry.integrity);
+    string(entry.integrity);
     field("permissions");
     permissions(entry.permissions);
     field("audit_score");
     if (entry.audit_score && std::isfinite(*entry.audit_score)) {
       number_.clear();
-      append_float(number_, *entry.audit_score);
+      if (entry.audit_score_spelled.empty()) {
+        append_float(number_, *entry.audit_score);
+      } else {
+        append_float(number_, *entry.audit_score, entry.audit_score_spelled);
+      }
       text(number_);
     } else {
       text("null");
     }
     field("dependencies");
     begin('{');
-    for (const auto& [name, range] : entry.dependencies) {
+    for (const auto& [name, range] : doc_.dependencies_of(entry)) {
       key(name);
-      out_.string(range);
+      string(range);
     }
     end('}');
     end('}');
   }
 
-  void permissions(const Permissions& perms) {
+  void permissions(const PermissionsView& perms) {
     begin('{');
     field("network");
     if (perms.network) {
       begin('{');
       field("outbound");
-      text_list(perms.network->outbound);
+      text_list(perms.outbound);
       end('}');
     } else {
       text("null");
@@ -164,9 +168,9 @@ class Writer {
     if (perms.filesystem) {
       begin('{');
       field("read");
-      text_list(perms.filesystem->read);
+      text_list(perms.read);
       field("write");
-      text_list(perms.filesystem->write);
+      text_list(perms.write);
       end('}');
     } else {
       text("null");
@@ -176,17 +180,33 @@ class Writer {
     end('}');
   }
 
-  void text_list(const std::optional<TextList>& list) {
-    if (!list) {
+  void text_list(const TextRange& list) {
+    if (!list.present) {
       text("null");
       return;
     }
     begin('[');
-    for (const auto& element : *list) {
+    for (const std::string_view element : doc_.list(list)) {
       item();
-      out_.string(element);
+      string(element);
     }
     end(']');
+  }
+
+  // A text between double quotes. One that lies in the JSON text the
+  // document was read from holds no byte that needs an escape, and is copied
+  // without a look at its bytes.
+  void string(std::string_view s) {
+    const auto at = reinterpret_cast<std::uintptr_t>(s.data());
+    const auto source = reinterpret_cast<std::uintptr_t>(doc_.source.data());
+    if (at >= source && s.size() <= doc_.source.size() && at - source <= doc_.source.size() - s.size()) {
+      out_.room(s.size() + 2);
+      out_.put('"');
+      out_.put(s);
+      out_.put('"');
+    } else {
+      out_.string(s);
+    }
   }
 
   // Bytes of the layout itself: literals, numbers, brackets.
@@ -234,7 +254,7 @@ class Writer {
   // A member named by the document (a skill or a dependency).
   void key(std::string_view name) {
     item();
-    out_.string(name);
+    string(name);
     text(Pretty ? ": " : ":");
   }
 
@@ -247,24 +267,33 @@ class Writer {
   }
 
   Output& out_;
+  const DocumentView& doc_;
   std::size_t depth_ = 0;
   bool empty_ = true;   // no member or element yet in the innermost open container
   std::string number_;  // the text of the audit score being written
 };
 
 template <bool Pretty>
-std::string write(const Lockfile& lockfile, std::size_t size_hint) {
+std::string write(const DocumentView& doc, std::size_t size_hint) {
   std::string text;
   Output out(text, size_hint);
-  Writer<Pretty>(out).lockfile(lockfile);
+  Writer<Pretty>(out, doc).lockfile();
   out.finish();
   return text;
 }
 
 }  // namespace
 
-std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint) { return write<false>(lockfile, size_hint); }
+std::string to_json_compact(const DocumentView& doc, std::size_t size_hint) { return write<false>(doc, size_hint); }
 
-std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint) { return write<true>(lockfile, size_hint); }
+std::string to_json_pretty(const DocumentView& doc, std::size_t size_hint) { return write<true>(doc, size_hint); }
+
+std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint) {
+  return to_json_compact(view_of(lockfile), size_hint);
+}
+
+std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint) {
+  return to_json_pretty(view_of(lockfile), size_hint);
+}
 
 }  // namespace morvane::lockfile

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#include "lockfile/document_view.hpp"
 #include "lockfile/records.hpp"
 
 namespace morvane::lockfile {
@@ -15,8 +16,10 @@ namespace morvane::lockfile {
 
 // One line, no whitespace between tokens, no trailing line feed.
 std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint = 0);
+std::string to_json_compact(const DocumentView& doc, std::size_t size_hint = 0);
 
 // Two spaces per level, one member or element per line, no trailing line feed.
 std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint = 0);
+std::string to_json_pretty(const DocumentView& doc, std::size_t size_hint = 0);
 
 }  // namespace morvane::lockfile

@@ -10,22 +10,18 @@
 namespace morvane::lockfile {
 
 Outcome<std::string> read_lockfile(std::string_view path) {
-  std::expected<Lockfile, JsonError> doc;
-  std::size_t size = 0;
-  {
-    // The records own their texts: the file's bytes go before the output is built.
-    auto bytes = read_file(path);
-    if (!bytes) return std::unexpected(std::move(bytes.error()));
-    if (!is_valid_utf8(bytes->view())) return fail(ErrorClass::OSError, "stream did not contain valid UTF-8");
-    size = bytes->view().size();
-    doc = parse_lockfile(bytes->view());
-  }
+  auto bytes = read_file(path);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  const std::string_view text = bytes->view();
+  if (!is_valid_utf8(text)) return fail(ErrorClass::OSError, "stream did not contain valid UTF-8");
+  // The document views the file's bytes, which stay until the output is written.
+  const auto doc = parse_lockfile_view(text);
   if (!doc) return fail(ErrorClass::OSError, doc.error().display());
-  return to_json_compact(*doc, size);
+  return to_json_compact(*doc, text.size());
 }
 
 Outcome<void> write_lockfile(std::string_view path, std::string_view json) {
-  auto doc = parse_lockfile(json);
+  const auto doc = parse_lockfile_view(json);
   if (!doc) return fail(ErrorClass::ValueError, doc.error().display());
   std::string text = to_json_pretty(*doc, json.size() + 1);
   text += '\n';

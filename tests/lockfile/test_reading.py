@@ -106,6 +106,21 @@ class TestStrings:
         out = json.loads(normalise(one_skill(MINIMAL.replace('"1.0.0"', json_text))))
         assert out["skills"]["a"]["resolved"] == decoded
 
+    def test_every_text_with_escapes_keeps_its_own_value(self, normalise):
+        # Escaped texts one after another, a dependency's key right before its
+        # value among them: each must come back as itself, not as a later one.
+        def entry(i):
+            return {
+                "resolved": f"é{i}", "integrity": f"\n{i}",
+                "permissions": {"network": {"outbound": [f"ö{i}", f"ü{i}"]},
+                                "filesystem": {"read": [f"\t{i}"], "write": [f"日{i}", "plain"]}, "subprocess": None},
+                "audit_score": None, "dependencies": {f"ä{i}{k}": f"ß{i}{k}" for k in "ba"},
+            }
+        doc = {"lockfileVersion": 1, "skills": {f"ñ{i}": entry(i) for i in (3, 1, 2)}}
+        out = normalise(json.dumps(doc, ensure_ascii=True))
+        assert list(json.loads(out)["skills"]) == ["ñ1", "ñ2", "ñ3"]
+        assert json.loads(out) == doc
+
     def test_lists_keep_order_duplicates_and_empty_texts(self, normalise):
         perms = '{"filesystem":{"read":["b","a","b",""],"write":null},"network":{"outbound":["x"]}}'
         out = json.loads(normalise(one_skill('{"resolved":"","integrity":"","permissions":' + perms + "}")))
