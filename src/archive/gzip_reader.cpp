@@ -143,9 +143,9 @@ std::size_t GzipReader::inflate_member(std::span<unsigned char> out) {
     const bool input_used_up = status == Inflater::Status::NeedInput && window_.empty();
     if (input_used_up && window_.data() != end) continue;
     // Otherwise the input ended inside the deflate data, or the data is damaged.
-    fail(input_used_up                                ? eof_text
-         : status == Inflater::Status::NoMemory ? "out of memory while decompressing"
-                                                      : corrupt_deflate_text);
+    if (input_used_up) fail(eof_text);
+    else if (status == Inflater::Status::NoMemory) fail("out of memory while decompressing");
+    else fail(corrupt_deflate_text);
     break;
   }
   const auto produced = out.first(out.size() - room.size());
