@@ -39,14 +39,25 @@ def collect(filters):
     return rows, failures
 
 
+def inflater():
+    import morvane_core
+    text = morvane_core._inflater
+    baseline = common.baseline()
+    if baseline:
+        label, module = baseline
+        text += f" (build {label}: {getattr(module, '_inflater', 'zlib')})"
+    return text
+
+
 def markdown(rows, failures):
     cpu = next((line.split(":", 1)[1].strip() for line in open("/proc/cpuinfo") if line.startswith("model name")), "?")
     out = [
         "# Benchmark results",
         "",
         f"Written by `bench/run.py` on {datetime.date.today()}: Python {platform.python_version()}, "
-        f"{os.cpu_count()} CPUs ({cpu}). Ratio = peer time / morvane_core time, so above 1 means "
-        "morvane_core is faster; for the rows whose unit is not seconds, see the case text.",
+        f"{os.cpu_count()} CPUs ({cpu}); the module inflates with {inflater()}. Ratio = peer time / "
+        "morvane_core time, so above 1 means morvane_core is faster; for the rows whose unit is not "
+        "seconds, see the case text.",
         "",
         "![ratios](ratios.png)",
         "",
