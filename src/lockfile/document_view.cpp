@@ -40,13 +40,12 @@ Lockfile to_records(const DocumentView& view) {
     std::vector<SortedMap<std::string>::Entry> members;
     members.reserve(deps.size());
     for (const auto& [name, range] : deps) members.emplace_back(name, range);
-    // Already in key order, each key once: taken over in one pass.
-    entry.dependencies = SortedMap<std::string>::from_entries(std::move(members));
+    entry.dependencies = SortedMap<std::string>::from_sorted(std::move(members));
     skills.emplace_back(e.name, std::move(entry));
   }
   Lockfile doc;
   doc.lockfileVersion = view.lockfileVersion;
-  doc.skills = SortedMap<LockEntry>::from_entries(std::move(skills));
+  doc.skills = SortedMap<LockEntry>::from_sorted(std::move(skills));
   return doc;
 }
 
