@@ -2,6 +2,12 @@
 
 #include <unistd.h>
 
+#if defined(__linux__)
+#include <linux/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -31,6 +37,36 @@ int openat_retrying(int dir, const char* path, int flags, mode_t mode) {
   do fd = ::openat(dir, path, flags, mode);
   while (fd < 0 && errno == EINTR);
   return fd;
+}
+
+int stat_entry(int dir, const char* name, EntryStat& out) {
+#if defined(__linux__) && defined(SYS_statx) && defined(STATX_ATTR_MOUNT_ROOT)
+  // The system call itself: glibc has its statx wrapper only from 2.28 on,
+  // and the release wheels run on glibc 2.17.
+  struct statx stx{};
+  if (::syscall(SYS_statx, dir, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &stx) == 0) {
+    if (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) {
+      out.st = {};
+      out.st.st_dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+      out.st.st_ino = stx.stx_ino;
+      out.st.st_mode = stx.stx_mode;
+      out.st.st_nlink = stx.stx_nlink;
+      out.st.st_uid = stx.stx_uid;
+      out.st.st_gid = stx.stx_gid;
+      out.st.st_size = static_cast<off_t>(stx.stx_size);
+      out.mount_root = (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+      return 0;
+    }
+  } else if (errno != ENOSYS && errno != EPERM) {
+    // ENOSYS: a kernel before 4.11; EPERM: a container's system-call filter
+    // that does not know statx.
+    return -1;
+  }
+#endif
+  if (::fstatat(dir, name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+  struct stat dir_st{};
+  out.mount_root = ::fstat(dir, &dir_st) == 0 && dir_st.st_dev != out.st.st_dev;
+  return 0;
 }
 
 std::expected<void, std::string> write_all(int fd, std::string_view bytes) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -28,6 +29,21 @@ std::expected<std::string, std::string> system_path(std::string_view path);
 
 // openat, repeated while it fails with EINTR. -1 with errno set on failure.
 int openat_retrying(int dir, const char* path, int flags, mode_t mode = 0);
+
+// What fstatat says of `name` in `dir` (a final link is not followed), and
+// whether the entry is the root of a mount: a file mounted over the name, as a
+// bind mount makes.
+struct EntryStat {
+  struct stat st;
+  bool mount_root;
+};
+
+// 0, or -1 with errno set. The mount question is answered by statx's
+// mount-root attribute where the system has it (Linux 5.8 and later); else by
+// comparing the device numbers of the entry and of `dir`, which also differ
+// without a mount where a file system spans several devices (overlayfs over
+// layers on different file systems).
+int stat_entry(int dir, const char* name, EntryStat& out);
 
 // Writes all of `bytes`, in calls of at most 2147483647 bytes, going on after
 // partial writes and repeating a call that a signal interrupts. A call that

@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "common/attributes.hpp"
 #include "common/posix.hpp"
 #include "common/unique_fd.hpp"
 
@@ -228,11 +229,12 @@ bool take_owner(int fd, const struct stat& old) {
 }
 
 // Writes `content` to a new temporary file in `dir`, makes it durable and
-// renames it over `base`, keeping the old file's owner, group and permission
-// bits. Replacement::InPlace: the directory refuses the new file or the
-// rename, or the new file could not have the old one's owner and group;
-// nothing was changed.
-Outcome<Replacement> replace_through_temp(int dir, const std::string& base, const struct stat* old,
+// renames it over `base`, keeping the owner, group, permission bits and
+// extended attributes (ACLs among them) of the old file, `old` being its
+// status and `old_fd` open on it. Replacement::InPlace: the directory refuses
+// the new file or the rename, or the new file could not have the old one's
+// owner, group or attributes; nothing was changed.
+Outcome<Replacement> replace_through_temp(int dir, const std::string& base, const struct stat* old, int old_fd,
                                           std::string_view content) {
   for (const TempFile::Kind kind : {TempFile::Kind::Unnamed, TempFile::Kind::Named}) {
     // A new file is created 0666 less the umask, as an in-place write would;
@@ -245,6 +247,11 @@ Outcome<Replacement> replace_through_temp(int dir, const std::string& base, cons
     }
     TempFile& temp = **created;
     if (old && !take_owner(temp.fd(), *old)) return Replacement::InPlace;
+    // The attributes are copied before the content is written, as they were
+    // there before an in-place write: a write drops file capabilities either
+    // way. An ACL copied whole keeps its mask apart from the group's own
+    // entry; the permission bits set below then change nothing of it.
+    if (old && !copy_attributes(old_fd, temp.fd())) return Replacement::InPlace;
     if (auto written = write_all(temp.fd(), content); !written) return std::unexpected(written.error());
     if (old && ::fchmod(temp.fd(), old->st_mode & 0777) != 0) return os_failure(errno);
     if (::fsync(temp.fd()) != 0) return os_failure(errno);
@@ -342,32 +349,35 @@ Outcome<void> replace_file(std::string_view path_view, std::string_view content)
   UniqueFd dir(openat_retrying(AT_FDCWD, dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!dir) return os_failure(errno);
 
-  struct stat old{};
+  EntryStat entry{};
   bool exists = true;
-  if (::fstatat(dir.get(), base.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (stat_entry(dir.get(), base.c_str(), entry) != 0) {
     if (errno != ENOENT) return os_failure(errno);
     exists = false;
   }
+  const struct stat& old_st = entry.st;
+  UniqueFd old_file;
   if (exists) {
-    if (S_ISDIR(old.st_mode)) return os_failure(EISDIR);
+    if (S_ISDIR(old_st.st_mode)) return os_failure(EISDIR);
     // Devices and pipes are written to, not replaced (and a link that
     // appeared meanwhile is left to the open to follow).
-    if (!S_ISREG(old.st_mode)) return write_in_place(path, content);
+    if (!S_ISREG(old_st.st_mode)) return write_in_place(path, content);
     // A file mounted over the name (a bind mount, as containers use) cannot
     // be renamed over.
-    struct stat dir_st{};
-    if (::fstat(dir.get(), &dir_st) == 0 && dir_st.st_dev != old.st_dev) return write_in_place(path, content);
+    if (entry.mount_root) return write_in_place(path, content);
     // A file that cannot be opened for writing stays unwritable: refuse with
     // the open's own error rather than replacing it.
-    UniqueFd probe(openat_retrying(dir.get(), base.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
-    if (!probe) return os_failure(errno);
+    old_file = UniqueFd(openat_retrying(dir.get(), base.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (!old_file) return os_failure(errno);
     // A new file would leave the other names of a hard-linked file with the
     // old content, and must never be given set-user-ID, set-group-ID or
     // sticky bits: such files are written in place.
-    if (old.st_nlink > 1 || (old.st_mode & (S_ISUID | S_ISGID | S_ISVTX)) != 0) return write_in_place(path, content);
+    if (old_st.st_nlink > 1 || (old_st.st_mode & (S_ISUID | S_ISGID | S_ISVTX)) != 0) {
+      return write_in_place(path, content);
+    }
   }
 
-  auto replaced = replace_through_temp(dir.get(), base, exists ? &old : nullptr, content);
+  auto replaced = replace_through_temp(dir.get(), base, exists ? &old_st : nullptr, old_file.get(), content);
   if (!replaced) return std::unexpected(std::move(replaced.error()));
   if (*replaced == Replacement::InPlace) return write_in_place(path, content);
   return {};
