@@ -489,6 +489,29 @@ class TestWhatAReplacementWouldChange:
         finally:
             shutil.rmtree(source)
 
+    def test_a_file_of_an_overlay_over_two_file_systems_is_replaced(self, tmp_path):
+        # The file lies in a tmpfs lower layer, so its device number differs
+        # from its folder's (the overlay's own) though it is no mount point.
+        if subprocess.run(["unshare", "-rm", "true"], capture_output=True).returncode != 0:
+            pytest.skip("no user and mount namespaces here")
+        for name in ("lower", "upper", "work", "merged"):
+            (tmp_path / name).mkdir()
+        code = ("import os, sys, morvane_core; path = sys.argv[1]; st = os.stat(path);"
+                "assert st.st_dev != os.stat(os.path.dirname(path)).st_dev;"
+                "morvane_core.write_lockfile(path, sys.argv[2]);"
+                "print(os.stat(path).st_ino != st.st_ino, sorted(os.listdir(os.path.dirname(path))),"
+                " open(path, 'rb').read() == sys.argv[3].encode())")
+        layers = 'lowerdir={0}/lower,upperdir={0}/upper,workdir={0}/work'.format(tmp_path)
+        mount_and_write = ('mount -t tmpfs none "$1/lower" && echo old > "$1/lower/skills.lock" && '
+                           'mount -t overlay overlay -o "$2" "$1/merged" && '
+                           '"$3" -c "$4" "$1/merged/skills.lock" "$5" "$6"')
+        run = subprocess.run(["unshare", "-rm", "sh", "-c", mount_and_write, "sh", tmp_path, layers,
+                              sys.executable, code, DOC, STORED.decode()], capture_output=True, text=True, timeout=60)
+        if run.returncode != 0 and "mount" in run.stderr and "Traceback" not in run.stderr:
+            pytest.skip(f"no overlay mount in a user namespace here: {run.stderr.strip()}")
+        assert run.returncode == 0, run.stderr
+        assert run.stdout == "True ['skills.lock'] True\n"
+
     def test_descriptor_of_a_deleted_file(self, tmp_path):
         fd = os.open(tmp_path / "log.txt", os.O_RDWR | os.O_CREAT, 0o644)
         try:
