@@ -5,6 +5,7 @@ import dataclasses
 import os
 import pathlib
 import platform
+import re
 import shutil
 import subprocess
 import tempfile
@@ -57,6 +58,18 @@ def release(tmp_path_factory):
         with zipfile.ZipFile(path) as wheel:
             libraries[arch] = pathlib.Path(wheel.extract("morvane_core.abi3.so", tmp_path_factory.mktemp(arch)))
     return Release(sdists[0], by_arch, libraries)
+
+
+@pytest.fixture(scope="session")
+def build_records():
+    """What the module's library records of its build in its own bytes, as
+    "morvane_core KEY: VALUE" texts: {"inflater": "zlib-ng 2.3.3", "system calls": "linux"}
+    ("portable" for a build that makes no Linux-only system call)."""
+    import morvane_core
+    found = re.findall(rb"morvane_core ([a-z ]+): ([^\0]*)\0", pathlib.Path(morvane_core.__file__).read_bytes())
+    records = {key.decode(): value.decode() for key, value in found}
+    assert len(records) == len(found), found
+    return records
 
 
 @pytest.fixture(scope="session")

@@ -1,11 +1,16 @@
 #include "common/posix.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-#if defined(__linux__)
+#if MORVANE_LINUX_CALLS
 #include <linux/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#elif defined(__APPLE__)
+#include <stdlib.h>  // arc4random_buf
+#else
+#include <sys/random.h>  // getentropy
 #endif
 
 #include <algorithm>
@@ -13,6 +18,17 @@
 #include <cstring>
 
 namespace morvane {
+namespace {
+
+// Which system calls this build makes, kept in the library's read-only data
+// for a reader of the file's bytes (the tests, to know which paths to expect).
+#if MORVANE_LINUX_CALLS
+[[gnu::used]] constexpr char build_system_calls[] = "morvane_core system calls: linux";
+#else
+[[gnu::used]] constexpr char build_system_calls[] = "morvane_core system calls: portable";
+#endif
+
+}  // namespace
 
 std::string os_error_text(int errnum) {
   char buf[256];
@@ -39,10 +55,28 @@ int openat_retrying(int dir, const char* path, int flags, mode_t mode) {
   return fd;
 }
 
-int stat_entry(int dir, const char* name, EntryStat& out) {
-#if defined(__linux__) && defined(SYS_statx) && defined(STATX_ATTR_MOUNT_ROOT)
-  // The system call itself: glibc has its statx wrapper only from 2.28 on,
+bool random_bytes(void* out, std::size_t size) {
+#if MORVANE_LINUX_CALLS
+  // The system call itself: glibc has its getrandom wrapper only from 2.25 on,
   // and the release wheels run on glibc 2.17.
+  return ::syscall(SYS_getrandom, out, size, 0) == static_cast<long>(size);
+#elif defined(__APPLE__)
+  ::arc4random_buf(out, size);
+  return true;
+#else
+  return ::getentropy(out, size) == 0;
+#endif
+}
+
+bool is_descriptor_link(const char* path) {
+  struct stat link{}, proc{};
+  return ::lstat(path, &link) == 0 && S_ISLNK(link.st_mode) && ::stat("/proc/self/fd", &proc) == 0 &&
+         link.st_dev == proc.st_dev;
+}
+
+int stat_entry(int dir, const char* name, EntryStat& out) {
+#if MORVANE_LINUX_CALLS && defined(SYS_statx) && defined(STATX_ATTR_MOUNT_ROOT)
+  // The system call itself, as glibc has its statx wrapper only from 2.28 on.
   struct statx stx{};
   if (::syscall(SYS_statx, dir, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &stx) == 0) {
     if (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) {

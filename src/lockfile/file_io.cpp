@@ -1,10 +1,7 @@
 #include "lockfile/file_io.hpp"
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,17 +55,6 @@ bool read_link(const std::string& path, std::string& target) {
   return true;
 }
 
-// Whether the symbolic link at `path` is one of the system's descriptor links
-// (/proc/self/fd/N and the like, which /dev/stdout and /dev/fd/N lead to):
-// such a link lives in the proc file system and stands for an open file
-// rather than a name.
-bool is_descriptor_link(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-  struct statfs fs{};
-  return ::statfs(dir.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
-}
-
 // The file that an open of a path would reach, or create through a dangling
 // link, found by following the symbolic links at the path's end.
 struct FinalTarget {
@@ -83,11 +69,14 @@ Outcome<FinalTarget> follow_final_links(std::string path) {
     // Anything but a readable link ends the walk; an error in the directories
     // on the way is reported when the directory is opened.
     if (!read_link(path, target)) {
+      // Where /dev/fd holds the descriptors themselves rather than links to
+      // /proc (Darwin, the BSDs), a path into it stands for an open file too.
+      if (path.starts_with("/dev/fd/")) found.through_descriptor = true;
       found.path = std::move(path);
       return found;
     }
     if (hops == max_symlink_hops) return os_failure(ELOOP);
-    if (is_descriptor_link(path)) found.through_descriptor = true;
+    if (is_descriptor_link(path.c_str())) found.through_descriptor = true;
     if (target.starts_with('/')) {
       path = target;
     } else {
@@ -99,12 +88,10 @@ Outcome<FinalTarget> follow_final_links(std::string path) {
 
 // A name no other writer can predict: ".<stem>.<16 hex digits>.tmp". Should
 // the system have no randomness to give, O_EXCL still keeps the name safe.
-// The system call is made directly: glibc has its getrandom wrapper only
-// from 2.25 on, and the release wheels run on glibc 2.17.
 std::string temp_name(std::string_view base) {
   static std::atomic<std::uint64_t> counter{0};
   std::uint64_t bits = 0;
-  if (::syscall(SYS_getrandom, &bits, sizeof bits, 0) != static_cast<long>(sizeof bits)) {
+  if (!random_bytes(&bits, sizeof bits)) {
     bits = counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL ^ static_cast<std::uint64_t>(::getpid()) << 40;
   }
   static constexpr char hex_digits[] = "0123456789abcdef";
@@ -133,10 +120,14 @@ class TempFile {
   // read-only file system), or the file system no unnamed one.
   static Outcome<std::optional<TempFile>> create(int dir, const std::string& base, Kind kind, mode_t mode) {
     if (kind == Kind::Unnamed) {
+#if MORVANE_LINUX_CALLS
       UniqueFd fd(openat_retrying(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
       if (fd) return TempFile(dir, {}, std::move(fd));
       if (is_refusal(errno) || unnamed_unsupported(errno)) return std::nullopt;
       return os_failure(errno);
+#else
+      return std::nullopt;  // only Linux has unnamed files
+#endif
     }
     for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
       std::string name = temp_name(base);
@@ -190,7 +181,8 @@ class TempFile {
   // Links the unnamed file under a fresh hidden name: through the descriptor
   // itself where the caller may (AT_EMPTY_PATH), else through /proc. Leaves
   // name_ empty when neither is possible.
-  Outcome<void> give_name(const std::string& base) {
+  Outcome<void> give_name([[maybe_unused]] const std::string& base) {
+#if MORVANE_LINUX_CALLS
     const std::string by_proc = "/proc/self/fd/" + std::to_string(fd_.get());
     for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
       std::string name = temp_name(base);
@@ -210,6 +202,9 @@ class TempFile {
       return os_failure(err);
     }
     return os_failure(EEXIST);
+#else
+    return {};
+#endif
   }
 
   int dir_;
@@ -345,9 +340,11 @@ Outcome<void> replace_file(std::string_view path_view, std::string_view content)
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   if (base.empty() || base == "." || base == "..") return write_in_place(path, content);
 
-  // O_PATH: the directory needs to be searchable, not readable, as for open.
-  UniqueFd dir(openat_retrying(AT_FDCWD, dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!dir) return os_failure(errno);
+  // A folder the handle cannot be had for (where a handle needs read
+  // permission, not only search permission) is written in place; the open
+  // then reports any other refusal.
+  UniqueFd dir(openat_retrying(AT_FDCWD, dir_path.c_str(), directory_handle_flags));
+  if (!dir) return errno == EACCES ? write_in_place(path, content) : os_failure(errno);
 
   EntryStat entry{};
   bool exists = true;

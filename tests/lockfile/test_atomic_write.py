@@ -102,7 +102,7 @@ def start_writer(path, a, b):
     return writer
 
 
-def test_writer_killed_at_random_moments_leaves_a_complete_document(two_documents):
+def test_writer_killed_at_random_moments_leaves_a_complete_document(two_documents, build_records):
     path, a, b, expected = two_documents
     rng = random.Random(20240607)
     for _ in range(40):
@@ -112,13 +112,14 @@ def test_writer_killed_at_random_moments_leaves_a_complete_document(two_document
         writer.wait()
         writer.stdout.close()
         assert morvane_core.read_lockfile(str(path)) in expected
-    # The new content has a name only between the link that names it and the
-    # rename, a few microseconds of each write: a kill seldom leaves one
-    # behind, and nothing else ever. (Named from the start, about a third of
-    # the kills left one.)
+    # On Linux the new content has a name only between the link that names it
+    # and the rename, a few microseconds of each write: a kill seldom leaves
+    # one behind, and nothing else ever. Elsewhere it is named from the start,
+    # and about a third of the kills leave one.
     leftovers = [n for n in os.listdir(path.parent) if n != "skills.lock"]
     assert all(n.startswith(".skills.lock.") and n.endswith(".tmp") for n in leftovers)
-    assert len(leftovers) <= 2, leftovers
+    if build_records["system calls"] == "linux":
+        assert len(leftovers) <= 2, leftovers
 
 
 def test_reads_during_writes_see_complete_documents(two_documents):
