@@ -1,5 +1,6 @@
 """read_lockfile and write_lockfile on the file system: results, failures and what stays on disk."""
 
+import errno
 import os
 import pathlib
 import shutil
@@ -17,6 +18,11 @@ STORED = b'{\n  "lockfileVersion": 1,\n  "skills": {}\n}\n'
 NOBODY = 65534  # the user the unprivileged tests run as
 
 
+def os_text(errnum):
+    """The message of a system failure: this system's text for the number, then the number."""
+    return f"{os.strerror(errnum)} (os error {errnum})"
+
+
 def os_error(fn, *args):
     """The one-argument OSError that `fn(*args)` raises, checked to be OSError itself."""
     with pytest.raises(OSError) as info:
@@ -30,6 +36,7 @@ def os_error(fn, *args):
 # Copies standard input into the named pipe in pieces of 1000 bytes.
 FEED = """
 import sys
+
 data = sys.stdin.buffer.read()
 with open(sys.argv[1], "wb") as f:
     for i in range(0, len(data), 1000):
@@ -46,11 +53,11 @@ class TestRead:
     @pytest.mark.parametrize(
         "make, name, message",
         [
-            (None, "none.lock", "No such file or directory (os error 2)"),
-            (None, "none/x.lock", "No such file or directory (os error 2)"),
-            ("dir", "d", "Is a directory (os error 21)"),
-            ("file", "f/x", "Not a directory (os error 20)"),
-            ("loop", "a", "Too many levels of symbolic links (os error 40)"),
+            (None, "none.lock", os_text(errno.ENOENT)),
+            (None, "none/x.lock", os_text(errno.ENOENT)),
+            ("dir", "d", os_text(errno.EISDIR)),
+            ("file", "f/x", os_text(errno.ENOTDIR)),
+            ("loop", "a", os_text(errno.ELOOP)),
         ],
     )
     def test_open_failures(self, tmp_path, make, name, message):
@@ -184,33 +191,33 @@ class TestWrite:
 
     def test_missing_directory_creates_nothing(self, tmp_path):
         target = tmp_path / "none" / "deeper" / "w.lock"
-        assert os_error(morvane_core.write_lockfile, str(target), DOC) == "No such file or directory (os error 2)"
+        assert os_error(morvane_core.write_lockfile, str(target), DOC) == os_text(errno.ENOENT)
         assert os_error(morvane_core.write_lockfile, str(tmp_path / "none" / "w.lock"), DOC) == (
-            "No such file or directory (os error 2)"
+            os_text(errno.ENOENT)
         )
         assert listing(tmp_path) == []
 
     @pytest.mark.parametrize("suffix", ["", "/", "/.", "/sub/.."])
     def test_directory_as_path(self, tmp_path, suffix):
         (tmp_path / "sub").mkdir()
-        assert os_error(morvane_core.write_lockfile, str(tmp_path) + suffix, DOC) == "Is a directory (os error 21)"
+        assert os_error(morvane_core.write_lockfile, str(tmp_path) + suffix, DOC) == os_text(errno.EISDIR)
         assert listing(tmp_path) == ["sub"]
 
     def test_trailing_slash_on_a_new_name(self, tmp_path):
         assert os_error(morvane_core.write_lockfile, str(tmp_path / "new") + "/", DOC) == (
-            "Is a directory (os error 21)"
+            os_text(errno.EISDIR)
         )
         assert listing(tmp_path) == []
 
     def test_path_through_a_file(self, tmp_path):
         (tmp_path / "f").write_bytes(b"keep")
         assert os_error(morvane_core.write_lockfile, str(tmp_path / "f" / "w.lock"), DOC) == (
-            "Not a directory (os error 20)"
+            os_text(errno.ENOTDIR)
         )
         assert (tmp_path / "f").read_bytes() == b"keep"
 
     def test_empty_path(self):
-        assert os_error(morvane_core.write_lockfile, "", DOC) == "No such file or directory (os error 2)"
+        assert os_error(morvane_core.write_lockfile, "", DOC) == os_text(errno.ENOENT)
 
     def test_relative_path(self, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)
@@ -282,14 +289,14 @@ class TestWrite:
         (tmp_path / "a").symlink_to("b")
         (tmp_path / "b").symlink_to("a")
         assert os_error(morvane_core.write_lockfile, str(tmp_path / "a"), DOC) == (
-            "Too many levels of symbolic links (os error 40)"
+            os_text(errno.ELOOP)
         )
         assert listing(tmp_path) == ["a", "b"]
 
     def test_symlink_to_a_directory(self, tmp_path):
         (tmp_path / "d").mkdir()
         (tmp_path / "link").symlink_to("d")
-        assert os_error(morvane_core.write_lockfile, str(tmp_path / "link"), DOC) == "Is a directory (os error 21)"
+        assert os_error(morvane_core.write_lockfile, str(tmp_path / "link"), DOC) == os_text(errno.EISDIR)
         assert listing(tmp_path / "d") == []
 
     def test_long_file_name(self, tmp_path):
@@ -330,7 +337,7 @@ class TestPermissions:
         owned_file(path, b"old", 0o444)
 
         def child():
-            assert os_error(morvane_core.write_lockfile, path, DOC) == "Permission denied (os error 13)"
+            assert os_error(morvane_core.write_lockfile, path, DOC) == os_text(errno.EACCES)
 
         run_unprivileged(child)
         assert open(path, "rb").read() == b"old"
@@ -341,7 +348,7 @@ class TestPermissions:
         owned_file(path, DOC.encode(), 0o200)
 
         def child():
-            assert os_error(morvane_core.read_lockfile, path) == "Permission denied (os error 13)"
+            assert os_error(morvane_core.read_lockfile, path) == os_text(errno.EACCES)
 
         run_unprivileged(child)
 
@@ -364,7 +371,7 @@ class TestPermissions:
 
         def child():
             path = os.path.join(shared_dir, "new.lock")
-            assert os_error(morvane_core.write_lockfile, path, DOC) == "Permission denied (os error 13)"
+            assert os_error(morvane_core.write_lockfile, path, DOC) == os_text(errno.EACCES)
 
         run_unprivileged(child)
         assert listing(shared_dir) == []
@@ -378,8 +385,8 @@ class TestPermissions:
 
         def child():
             path = os.path.join(inner, "x.lock")
-            assert os_error(morvane_core.write_lockfile, path, DOC) == "Permission denied (os error 13)"
-            assert os_error(morvane_core.read_lockfile, path) == "Permission denied (os error 13)"
+            assert os_error(morvane_core.write_lockfile, path, DOC) == os_text(errno.EACCES)
+            assert os_error(morvane_core.read_lockfile, path) == os_text(errno.EACCES)
 
         run_unprivileged(child)
         os.chmod(inner, 0o700)
