@@ -1,6 +1,7 @@
 #include "archive/inflater.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #if MORVANE_ZLIB_NG
 #include <zlib-ng.h>
@@ -57,12 +58,16 @@ bool Inflater::start() {
   return s.ready;
 }
 
+// The most bytes handed to the library at a time on either side: its counts
+// are 32-bit. A caller with more sees a Progress and calls again.
+constexpr std::size_t max_bytes_per_call = std::size_t{1} << 30;
+static_assert(max_bytes_per_call <= std::numeric_limits<decltype(ZStream::avail_in)>::max() &&
+              max_bytes_per_call <= std::numeric_limits<decltype(ZStream::avail_out)>::max());
+
 Inflater::Status Inflater::inflate(std::span<const unsigned char>& in, std::span<unsigned char>& out) {
   ZStream& zs = stream_->zs;
-  // Both sides are capped to what the library's 32-bit counts hold; the
-  // caller sees a Progress and calls again.
-  const std::size_t in_given = std::min<std::size_t>(in.size(), 1u << 30);
-  const std::size_t out_given = std::min<std::size_t>(out.size(), 1u << 30);
+  const std::size_t in_given = std::min(in.size(), max_bytes_per_call);
+  const std::size_t out_given = std::min(out.size(), max_bytes_per_call);
   zs.next_in = const_cast<unsigned char*>(in.data());
   zs.avail_in = static_cast<decltype(zs.avail_in)>(in_given);
   zs.next_out = out.data();
