@@ -12,6 +12,9 @@
 
 namespace morvane::lockfile {
 
+using permissions::Permissions;
+using permissions::TextList;
+
 // A map from text to V kept as one vector sorted by the keys' bytes (a key
 // that is a prefix of another sorts first). Iteration is in key order, so
 // whatever is written from it comes out the same every time.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace morvane {
+namespace morvane::permissions {
 
 using TextList = std::vector<std::string>;
 
@@ -41,4 +41,4 @@ struct Permissions {
   }
 };
 
-}  // namespace morvane
+}  // namespace morvane::permissions
