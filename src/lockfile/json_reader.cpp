@@ -76,17 +76,20 @@ bool less_text(std::string_view a, std::string_view b) {
 // Up to this many items, sorting by insertion beats a general sort.
 constexpr std::size_t max_small_sort = 16;
 
-// Puts `items` in ascending order of their keys' bytes (`key_of(item)`) and
-// keeps only the last of equal keys, at the front; returns how many are kept.
-// Lists already in order, as this library writes them, cost one pass.
+// Puts the items of `all` from `first` on in ascending order of their keys'
+// bytes (`key_of(item)`) and keeps only the last of equal keys. Lists already
+// in order, as this library writes them, cost one pass.
 template <class T, class KeyOf>
-std::size_t sort_keep_last(std::span<T> items, KeyOf key_of) {
+void sort_keep_last(std::vector<T>& all, std::size_t first, KeyOf key_of) {
+  const std::span<T> items = std::span(all).subspan(first);
   auto in_order = [&](const T& a, const T& b) { return less_text(key_of(a), key_of(b)); };
   if (std::adjacent_find(items.begin(), items.end(), [&](const T& a, const T& b) { return !in_order(a, b); }) ==
       items.end()) {
-    return items.size();
+    return;
   }
-  std::vector<T> sorted;
+  auto last_of_its_key = [&](std::span<const T> sorted, std::size_t i) {
+    return i + 1 == sorted.size() || !same_text(key_of(sorted[i + 1]), key_of(sorted[i]));
+  };
   if (items.size() <= max_small_sort) {
     // Stable: of equal keys, the last to arrive comes last.
     for (std::size_t i = 1; i < items.size(); ++i) {
@@ -95,48 +98,54 @@ std::size_t sort_keep_last(std::span<T> items, KeyOf key_of) {
       for (; j > 0 && in_order(item, items[j - 1]); --j) items[j] = items[j - 1];
       items[j] = item;
     }
-  } else {
-    // Keys tend to share a prefix ("skill-0..."): past the prefix that all of
-    // them share, eight bytes as one number (zero bytes past a key's end)
-    // order most pairs without a byte comparison. A smaller number always
-    // means a smaller key; equal numbers leave it to the whole keys.
-    const std::string_view first = key_of(items[0]);
-    std::size_t shared = first.size();
-    for (const T& item : items) {
-      const std::string_view key = key_of(item);
-      std::size_t k = 0;
-      while (k < std::min(shared, key.size()) && first[k] == key[k]) ++k;
-      shared = k;
-    }
-    struct Key {
-      std::uint64_t head;
-      std::string_view key;
-      std::size_t index;  // the item's place, which breaks ties between equal keys
-    };
-    std::vector<Key> order;
-    order.reserve(items.size());
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      const std::string_view key = key_of(items[i]);
-      std::uint64_t head = 0;
-      for (std::size_t k = shared; k < shared + 8; ++k)
-        head = head << 8 | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0u);
-      order.push_back(Key{head, key, i});
-    }
-    std::sort(order.begin(), order.end(), [](const Key& a, const Key& b) {
-      if (a.head != b.head) return a.head < b.head;
-      if (!same_text(a.key, b.key)) return less_text(a.key, b.key);
-      return a.index < b.index;
-    });
-    sorted.reserve(order.size());
-    for (const Key& k : order) sorted.push_back(items[k.index]);
-    std::copy(sorted.begin(), sorted.end(), items.begin());
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < items.size(); ++i)
+      if (last_of_its_key(items, i)) items[kept++] = items[i];
+    all.resize(first + kept);
+    return;
   }
-  std::size_t kept = 0;
+  // Keys tend to share a prefix ("skill-0..."): past the prefix that all of
+  // them share, eight bytes as one number (zero bytes past a key's end) order
+  // most pairs without a byte comparison. A smaller number always means a
+  // smaller key; equal numbers leave it to the whole keys.
+  const std::string_view first_key = key_of(items[0]);
+  std::size_t shared = first_key.size();
+  for (const T& item : items) {
+    const std::string_view key = key_of(item);
+    std::size_t k = 0;
+    while (k < std::min(shared, key.size()) && first_key[k] == key[k]) ++k;
+    shared = k;
+  }
+  struct Key {
+    std::uint64_t head;
+    std::string_view key;
+    std::size_t index;  // the item's place, which breaks ties between equal keys
+  };
+  std::vector<Key> order;
+  order.reserve(items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i + 1 < items.size() && same_text(key_of(items[i + 1]), key_of(items[i]))) continue;
-    items[kept++] = items[i];
+    const std::string_view key = key_of(items[i]);
+    std::uint64_t head = 0;
+    for (std::size_t k = shared; k < shared + 8; ++k)
+      head = head << 8 | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0u);
+    order.push_back(Key{head, key, i});
   }
-  return kept;
+  std::sort(order.begin(), order.end(), [](const Key& a, const Key& b) {
+    if (a.head != b.head) return a.head < b.head;
+    if (!same_text(a.key, b.key)) return less_text(a.key, b.key);
+    return a.index < b.index;
+  });
+  // Each item, which may be large, is copied once.
+  std::vector<T> sorted;
+  sorted.reserve(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i)
+    if (i + 1 == order.size() || !same_text(order[i + 1].key, order[i].key)) sorted.push_back(items[order[i].index]);
+  if (first == 0) {
+    all = std::move(sorted);
+  } else {
+    all.resize(first);
+    all.insert(all.end(), sorted.begin(), sorted.end());
+  }
 }
 
 // Whether a record may be written without a field. An array form holds the
@@ -244,19 +253,17 @@ class Reader : private JsonCursor {
       return text(dep.second);
     });
     if (!read) return false;
-    const std::size_t count = sort_keep_last(std::span(doc_.dependencies).subspan(first),
-                                             [](const Lockfile::Dependency& d) { return d.first; });
-    doc_.dependencies.resize(first + count);
+    sort_keep_last(doc_.dependencies, first, [](const Lockfile::Dependency& d) { return d.first; });
     entry.first_dependency = first;
-    entry.dependency_count = count;
+    entry.dependency_count = doc_.dependencies.size() - first;
     return true;
   }
 
   // These read records, so they follow the tables.
   bool skills();
   bool permissions(EntryPermissions& out);
-  bool optional_network(std::optional<NetworkPermissions>& out);
-  bool optional_filesystem(std::optional<FilesystemPermissions>& out);
+  bool optional_network(EntryPermissions& out);
+  bool optional_filesystem(EntryPermissions& out);
 
  private:
   // A record given as an object or as an array of its fields; `name` is what
@@ -356,19 +363,24 @@ constexpr Field<LockEntry> lock_entry_fields[] = {
 };
 
 constexpr Field<EntryPermissions> permissions_fields[] = {
-    {"network", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_network(p.network); }},
-    {"filesystem", Presence::Optional,
-     [](Reader& r, EntryPermissions& p) { return r.optional_filesystem(p.filesystem); }},
+    {"network", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_network(p); }},
+    {"filesystem", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_filesystem(p); }},
     {"subprocess", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_bool(p.subprocess); }},
 };
 
-constexpr Field<NetworkPermissions> network_fields[] = {
-    {"outbound", Presence::Optional, [](Reader& r, NetworkPermissions& n) { return r.optional_text_list(n.outbound); }},
+// The network and filesystem parts are records of their own in the document,
+// read into the permissions that hold them (one reader for all three keeps
+// the hot path small).
+constexpr Field<EntryPermissions> network_fields[] = {
+    {"outbound", Presence::Optional,
+     [](Reader& r, EntryPermissions& p) { return r.optional_text_list(p.network->outbound); }},
 };
 
-constexpr Field<FilesystemPermissions> filesystem_fields[] = {
-    {"read", Presence::Optional, [](Reader& r, FilesystemPermissions& f) { return r.optional_text_list(f.read); }},
-    {"write", Presence::Optional, [](Reader& r, FilesystemPermissions& f) { return r.optional_text_list(f.write); }},
+constexpr Field<EntryPermissions> filesystem_fields[] = {
+    {"read", Presence::Optional,
+     [](Reader& r, EntryPermissions& p) { return r.optional_text_list(p.filesystem->read); }},
+    {"write", Presence::Optional,
+     [](Reader& r, EntryPermissions& p) { return r.optional_text_list(p.filesystem->write); }},
 };
 
 bool Reader::document() {
@@ -385,29 +397,27 @@ bool Reader::skills() {
     return record("struct LockEntry", lock_entry_fields, entry);
   });
   if (!read) return false;
-  entries.resize(sort_keep_last(std::span(entries), [](const LockEntry& e) { return e.name; }));
+  sort_keep_last(entries, 0, [](const LockEntry& e) { return e.name; });
   return true;
 }
 
 bool Reader::permissions(EntryPermissions& out) { return record("struct Permissions", permissions_fields, out); }
 
 // null, or a record whose lists start absent.
-bool Reader::optional_network(std::optional<NetworkPermissions>& out) {
+bool Reader::optional_network(EntryPermissions& out) {
   if (!next_byte(Syntax::EofValue)) return false;
-  if (peek() == 'n') {
-    out.reset();
-    return literal("null");
-  }
-  return record("struct NetworkPermissions", network_fields, out.emplace());
+  out.network.reset();
+  if (peek() == 'n') return literal("null");
+  out.network.emplace();
+  return record("struct NetworkPermissions", network_fields, out);
 }
 
-bool Reader::optional_filesystem(std::optional<FilesystemPermissions>& out) {
+bool Reader::optional_filesystem(EntryPermissions& out) {
   if (!next_byte(Syntax::EofValue)) return false;
-  if (peek() == 'n') {
-    out.reset();
-    return literal("null");
-  }
-  return record("struct FilesystemPermissions", filesystem_fields, out.emplace());
+  out.filesystem.reset();
+  if (peek() == 'n') return literal("null");
+  out.filesystem.emplace();
+  return record("struct FilesystemPermissions", filesystem_fields, out);
 }
 
 }  // namespace

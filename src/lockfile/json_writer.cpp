@@ -272,13 +272,15 @@ class Writer {
   std::string number_;  // the text of the audit score being written
 };
 
-// Room for the text the document was read from is a close guess of the
-// output's size: the output then grows rarely, and room reserved in a large
-// block but never written is not backed by memory.
+// The size of the text the document was read from is a close guess of the
+// compact layout's size, and twice it a generous one of the indented
+// layout's: the output then grows rarely (each time copying what it holds),
+// and room reserved in a large block but never written is not backed by
+// memory.
 template <bool Pretty>
 std::string write(const Lockfile& doc, Spelling spelling) {
   std::string text;
-  Output out(text, doc.source.view().size() + 1);
+  Output out(text, (Pretty ? 2 : 1) * doc.source.view().size() + 1);
   Writer<Pretty>(out, doc, spelling).lockfile();
   out.finish();
   return text;
