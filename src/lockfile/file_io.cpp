@@ -15,6 +15,7 @@
 
 #include "common/attributes.hpp"
 #include "common/posix.hpp"
+#include "common/scan.hpp"
 #include "common/unique_fd.hpp"
 
 namespace morvane::lockfile {
@@ -94,7 +95,6 @@ std::string temp_name(std::string_view base) {
   if (!random_bytes(&bits, sizeof bits)) {
     bits = counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL ^ static_cast<std::uint64_t>(::getpid()) << 40;
   }
-  static constexpr char hex_digits[] = "0123456789abcdef";
   std::string name = ".";
   name += base.substr(0, max_temp_stem_bytes);
   name += '.';

@@ -14,24 +14,13 @@
 #include <utility>
 #include <vector>
 
+#include "common/scan.hpp"
 #include "lockfile/json_syntax.hpp"
 
 namespace morvane::lockfile {
 namespace {
 
 class Reader;
-
-std::uint64_t load8(const char* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-std::uint32_t load4(const char* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 // Whether the `n` bytes at `a` and at `b` are equal. Names and keys are
 // short: a few overlapping loads of eight or four bytes, not a call.

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "lockfile/float_text.hpp"
-#include "lockfile/string_scan.hpp"
+#include "common/scan.hpp"
 
 namespace morvane::lockfile {
 namespace {
@@ -57,7 +57,6 @@ class Output {
   // `text` between double quotes with exactly the string-special bytes
   // escaped; every other byte, UTF-8 included, is copied as it is.
   void string(std::string_view text) {
-    static constexpr char hex_digits[] = "0123456789abcdef";
     room(text.size() + 2);
     put('"');
     const char* run = text.data();
