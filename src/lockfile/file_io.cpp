@@ -15,6 +15,7 @@
 
 #include "common/attributes.hpp"
 #include "common/posix.hpp"
+#include "common/scan.hpp"
 #include "common/unique_fd.hpp"
 
 namespace morvane::lockfile {
@@ -94,7 +95,6 @@ std::string temp_name(std::string_view base) {
   if (!random_bytes(&bits, sizeof bits)) {
     bits = counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL ^ static_cast<std::uint64_t>(::getpid()) << 40;
   }
-  static constexpr char hex_digits[] = "0123456789abcdef";
   std::string name = ".";
   name += base.substr(0, max_temp_stem_bytes);
   name += '.';
@@ -267,7 +267,7 @@ Outcome<Replacement> replace_through_temp(int dir, const std::string& base, cons
 
 }  // namespace
 
-Outcome<FileBytes> read_file(std::string_view path_view) {
+Outcome<Bytes> read_file(std::string_view path_view) {
   auto path = system_path(path_view);
   if (!path) return fail(ErrorClass::OSError, path.error());
   UniqueFd fd(openat_retrying(AT_FDCWD, path->c_str(), O_RDONLY | O_CLOEXEC));
@@ -282,28 +282,21 @@ Outcome<FileBytes> read_file(std::string_view path_view) {
     if (size >= SIZE_MAX) return fail(ErrorClass::OSError, "out of memory");
     capacity = static_cast<std::size_t>(size) + 1;
   }
-  FileBytes bytes;
-  bytes.data_.reset(static_cast<char*>(std::malloc(capacity)));
-  if (!bytes.data_) return fail(ErrorClass::OSError, "out of memory");
-
+  Bytes bytes;
+  if (!bytes.reserve(capacity)) return fail(ErrorClass::OSError, "out of memory");
   for (;;) {
-    if (bytes.size_ == capacity) {
-      // The file grew since fstat, or its size is unknown.
-      if (capacity > SIZE_MAX / 2) return fail(ErrorClass::OSError, "out of memory");
-      capacity *= 2;
-      char* grown = static_cast<char*>(std::realloc(bytes.data_.get(), capacity));
-      if (!grown) return fail(ErrorClass::OSError, "out of memory");
-      (void)bytes.data_.release();
-      bytes.data_.reset(grown);
+    const std::size_t held = bytes.view().size();
+    // The file grew since fstat, or its size is unknown.
+    if (held == bytes.capacity() && (held > SIZE_MAX / 2 || !bytes.reserve(2 * held))) {
+      return fail(ErrorClass::OSError, "out of memory");
     }
-    const ssize_t n =
-        ::read(fd.get(), bytes.data_.get() + bytes.size_, std::min(capacity - bytes.size_, max_io_bytes));
+    const ssize_t n = ::read(fd.get(), bytes.end(), std::min(bytes.capacity() - held, max_io_bytes));
     if (n < 0) {
       if (errno == EINTR) continue;
       return os_failure(errno);
     }
     if (n == 0) break;
-    bytes.size_ += static_cast<std::size_t>(n);
+    bytes.grow_by(static_cast<std::size_t>(n));
   }
   return bytes;
 }

@@ -2,32 +2,16 @@
 // OSError values with the operating system's text ("... (os error N)").
 #pragma once
 
-#include <cstddef>
-#include <cstdlib>
-#include <memory>
 #include <string_view>
 
 #include "common/failure.hpp"
+#include "lockfile/document.hpp"
 
 namespace morvane::lockfile {
 
-// The bytes of a file, in one malloc'd block.
-class FileBytes {
- public:
-  std::string_view view() const { return {data_.get(), size_}; }
-
- private:
-  friend Outcome<FileBytes> read_file(std::string_view path);
-  struct Free {
-    void operator()(char* p) const { std::free(p); }
-  };
-  std::unique_ptr<char, Free> data_;
-  std::size_t size_ = 0;
-};
-
 // Reads the file at `path` to its end, whatever size it claimed. A buffer
 // that cannot be had fails with "out of memory".
-Outcome<FileBytes> read_file(std::string_view path);
+Outcome<Bytes> read_file(std::string_view path);
 
 // Makes `content` the content of the file at `path`, creating it (0666 less
 // the umask) if needed. The new content goes to a temporary file in the same
