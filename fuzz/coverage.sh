@@ -33,7 +33,7 @@ about() {
   case $1 in
     version_fuzz) echo "version src/version/semver.cpp src/version/resolve.cpp" ;;
     allow_list_fuzz) echo "allow_list src/permissions/allow_list.hpp" ;;
-    lockfile_fuzz) echo "lockfile src/lockfile" ;;
+    lockfile_fuzz) echo "lockfile src/lockfile src/common/scan.hpp" ;;
     gzip_fuzz) echo "tgz src/archive/gzip_reader.cpp" ;;
     inflate_fuzz) echo "deflate src/archive/inflater.cpp" ;;
     tar_fuzz) echo "tar src/archive/tar_reader.cpp src/common/utf8.cpp" ;;
