@@ -1,6 +1,6 @@
 // The permissions record: what a skill requests or what a project's budget
-// allows. One type serves the Python Permissions class, the budget checks and
-// the lockfile, so it knows nothing of Python or JSON.
+// allows. One type serves the Python Permissions class and the budget checks,
+// so it knows nothing of Python.
 #pragma once
 
 #include <optional>
