@@ -102,8 +102,8 @@ def test_module_under_test_is_the_wheels_library(release):
 @each_arch
 def test_library_inflates_with_zlib_ng(release, arch):
     # The record of its inflater that the library carries in its bytes.
-    assert re.findall(rb"morvane_core inflater: (zlib-ng \d+\.\d+\.\d+)\0", release.libraries[arch].read_bytes()) \
-        == [b"zlib-ng 2.3.3"]
+    assert set(re.findall(rb"morvane_core inflater: ([^\0]*)\0", release.libraries[arch].read_bytes())) \
+        == {b"zlib-ng 2.3.3"}
 
 
 def test_twine_accepts_every_artifact(release):
