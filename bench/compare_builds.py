@@ -1,0 +1,104 @@
+"""Two builds of the module, each in its own interpreter, on the same inputs in one run:
+the musllinux wheel in a musl CPython beside the manylinux wheel in a glibc CPython,
+say, on the extraction and lockfile rows.
+
+    python bench/compare_builds.py PYTHON_A PYTHON_B [--rounds N]
+
+Each PYTHON names an interpreter that imports morvane_core (a virtual
+environment's bin/python). The inputs are made once, here: the npm-like package
+of 2,000 files, the package of one 50 MiB file, and the lockfile of 10,000
+skills of bench_archive.py and bench_lockfile.py. Each round runs every row once
+in each interpreter, taking turns which goes first; each figure is the median
+over the rounds of one call's time inside the child, so interpreter start-up is
+left out. Prints a table with B's time over A's.
+"""
+
+import json
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import tempfile
+
+import bench_archive
+import bench_lockfile
+
+# Runs one row a few times in the interpreter under test and prints the fastest call, in seconds.
+CHILD = r"""
+import os, shutil, sys, time
+import morvane_core
+row, path, work = sys.argv[1:4]
+best = None
+for i in range(3):
+    if row.startswith("extract"):
+        data = open(path, "rb").read()
+        dest = os.path.join(work, f"dest-{i}")
+        start = time.perf_counter()
+        morvane_core.extract_tarball(data, dest)
+        took = time.perf_counter() - start
+        shutil.rmtree(dest)
+    elif row == "read_lockfile":
+        start = time.perf_counter()
+        morvane_core.read_lockfile(path)
+        took = time.perf_counter() - start
+    else:
+        text = open(path).read()
+        start = time.perf_counter()
+        morvane_core.write_lockfile(os.path.join(work, "written.lock"), text)
+        took = time.perf_counter() - start
+    best = took if best is None else min(best, took)
+print(best)
+"""
+
+
+def run_row(python, row, path, work):
+    out = subprocess.run([python, "-c", CHILD, row, str(path), work], capture_output=True, text=True, check=True)
+    return float(out.stdout)
+
+
+def main():
+    args = sys.argv[1:]
+    rounds = 9
+    if "--rounds" in args:
+        at = args.index("--rounds")
+        rounds = int(args[at + 1])
+        del args[at:at + 2]
+    if len(args) != 2:
+        sys.exit(__doc__)
+    pythons = args
+    work = tempfile.mkdtemp(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+    try:
+        folder = pathlib.Path(work)
+        inputs = {
+            "extract 2,000 files": bench_archive.npm_like_package(),
+            "extract one 50 MiB file": bench_archive.large_file_package(),
+        }
+        paths = {}
+        for row, data in inputs.items():
+            paths[row] = folder / f"{len(paths)}.tgz"
+            paths[row].write_bytes(data)
+        text = json.dumps(bench_lockfile.generate(10_000))
+        paths["write_lockfile"] = folder / "doc.json"
+        paths["write_lockfile"].write_text(text)
+        subprocess.run([pythons[0], "-c", "import morvane_core, sys; morvane_core.write_lockfile(sys.argv[1], "
+                        "open(sys.argv[2]).read())", str(folder / "doc.lock"), str(paths["write_lockfile"])], check=True)
+        paths["read_lockfile"] = folder / "doc.lock"
+
+        times = {row: ([], []) for row in paths}
+        for r in range(rounds):
+            for row, path in paths.items():
+                order = (0, 1) if r % 2 == 0 else (1, 0)
+                for which in order:
+                    times[row][which].append(run_row(pythons[which], row, path, work))
+        print(f"A: {pythons[0]}\nB: {pythons[1]}\n")
+        print(f"{'row':28} {'A':>10} {'B':>10} {'B / A':>7}")
+        for row, (a, b) in times.items():
+            ma, mb = statistics.median(a), statistics.median(b)
+            print(f"{row:28} {ma * 1e3:8.1f}ms {mb * 1e3:8.1f}ms {mb / ma:7.3f}")
+    finally:
+        subprocess.run(["rm", "-rf", work])
+
+
+if __name__ == "__main__":
+    main()
