@@ -6,7 +6,8 @@
 #   scripts/debian_source.sh PACKAGE...    e.g. scripts/debian_source.sh python3.11 zlib libffi openssl
 #
 # The version is the release suite's own (PACKAGE/bookworm on Debian 12): the
-# security archive may serve a newer tarball without its .dsc. Needs
+# security archive has been seen serving a newer tarball without its .dsc and
+# Debian's changes, so its versions cannot be unpacked. Needs
 # dpkg-source (dpkg-dev) and root for the private index's lists.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
@@ -20,7 +21,8 @@ for pkg in "$@"; do
   # "'URI' python3.11_3.11.2-6+deb12u6.dsc SIZE SHA256:..." names the version.
   dsc=$(apt-get "${apt_opts[@]}" -qq source --print-uris "$pkg/$debian_codename" | awk '$2 ~ /\.dsc$/ {print $2; exit}')
   [ -n "$dsc" ] || { echo "no source package $pkg in $debian_codename" >&2; exit 1; }
-  entry=$(cache_entry debian-src "${dsc%.dsc}" "$(cache_key "$0" "$dsc")")
+  # Keyed by the version alone: unpacking a source package is always the same.
+  entry=$(cache_entry debian-src "${dsc%.dsc}" "$(cache_key "$dsc")")
   if ! cache_ready "$entry"; then
     echo "== fetching the source of ${dsc%.dsc}" >&2
     scratch=$(cache_begin "$entry")

@@ -58,7 +58,7 @@ cp -r "${trees[1]}" "$work/zlib"
 echo "== libffi for musl" >&2
 cp -r "${trees[2]}" "$work/libffi"
 (cd "$work/libffi" && CFLAGS="-O2 -fPIC -idirafter $kinc" ./configure -q --disable-shared --enable-static --with-pic \
-    --disable-docs --disable-multi-os-directory --prefix="$deps" && make -s -j"$jobs" >/dev/null && make -s install >/dev/null)
+    --disable-docs --disable-multi-os-directory --prefix="$deps" >/dev/null && make -s -j"$jobs" >/dev/null 2>&1 && make -s install >/dev/null)
 
 echo "== CPython for musl (about 15 minutes)" >&2
 # configure compares gcc's -print-multiarch (x86_64-linux-gnu) with the
@@ -84,7 +84,7 @@ cd "$work/cpython"
 CPPFLAGS="-I$deps/include -idirafter $kinc" LDFLAGS="-L$deps/lib" \
   ZLIB_CFLAGS="-I$deps/include" ZLIB_LIBS="-L$deps/lib -lz" \
   LIBFFI_CFLAGS="-I$deps/include" LIBFFI_LIBS="-L$deps/lib -lffi" \
-  ./configure -q --prefix="$prefix" --without-ensurepip --with-lto=no PKG_CONFIG=false
+  ./configure -q --prefix="$prefix" --without-ensurepip --with-lto=no PKG_CONFIG=false >/dev/null 2>&1
 make -s -j"$jobs" >build.log 2>&1 || { tail -40 build.log; exit 1; }
 make -s install >install.log 2>&1 || { tail -40 install.log; exit 1; }
 grep -A3 -E "Failed to build|could not be imported|necessary bits" build.log >&2 || true

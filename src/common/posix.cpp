@@ -8,10 +8,21 @@
 
 namespace morvane {
 
+namespace {
+
+// strerror_r has two declarations. The GNU one (glibc with _GNU_SOURCE, which
+// C++ compilers define there) returns the text, which may be a static string
+// rather than buf. The XSI one (musl, macOS, the BSDs) returns 0 or an error
+// number and writes the text into buf; for a number it does not know, macOS
+// fills buf with "Unknown error: N" and returns EINVAL, as strerror says.
+[[maybe_unused]] const char* strerror_result(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* strerror_result(int, const char* buf) { return buf[0] != '\0' ? buf : nullptr; }
+
+}  // namespace
+
 std::string os_error_text(int errnum) {
-  char buf[256];
-  // GNU strerror_r may return a static string instead of filling buf.
-  const char* text = ::strerror_r(errnum, buf, sizeof buf);
+  char buf[256] = {};
+  const char* text = strerror_result(::strerror_r(errnum, buf, sizeof buf), buf);
   std::string out = text ? text : "Unknown error";
   out += " (os error ";
   out += std::to_string(errnum);
