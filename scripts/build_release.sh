@@ -53,6 +53,10 @@ granted_tag() {
   tr '\n' ' ' <<<"$1" | grep -oE 'following platform tag: +"[^"]+"' | head -n1 | cut -d'"' -f2
 }
 
+# zlib-ng's pinned sources go into the sdist (pyproject.toml's sdist.include),
+# and every wheel is built from the sdist with them.
+zlib_ng=$(scripts/fetch_zlib_ng.sh "$here/third_party")
+
 raw=$(mktemp -d)
 trap 'rm -rf "$raw"' EXIT
 python -m build --sdist --outdir "$raw" .
@@ -61,8 +65,7 @@ sdists=("$raw"/*.tar.gz)
 mkdir "$raw/src"
 tar -xzf "${sdists[0]}" -C "$raw/src"
 src=$(echo "$raw"/src/morvane_core-*)
-
-zlib_ng=$(scripts/fetch_zlib_ng.sh "$here/build/deps")
+[ -f "$src/third_party/$(basename "$zlib_ng")/.fetched" ] || { echo "the sdist lacks zlib-ng's sources" >&2; exit 1; }
 
 for arch in "${arches[@]}"; do
   echo "== wheel for $arch-linux-gnu, glibc $glibc"
@@ -74,7 +77,6 @@ for arch in "${arches[@]}"; do
   env "${host_platform[@]}" MORVANE_ZIG="$zig" MORVANE_ZIG_TARGET="$arch-linux-gnu.$glibc" MORVANE_DEPS="$deps" \
     python -m build --wheel --outdir "$raw/$arch" "$src" \
       -C cmake.define.MORVANE_STATIC_DEPS=ON \
-      -C cmake.define.MORVANE_ZLIB_NG_SOURCE="$zlib_ng" \
       -C cmake.define.CMAKE_TOOLCHAIN_FILE="$here/scripts/zig/toolchain.cmake"
   wheels=("$raw/$arch"/*.whl)
   [ ${#wheels[@]} -eq 1 ] || { echo "expected one wheel in $raw/$arch" >&2; exit 1; }
@@ -103,7 +105,6 @@ for arch in "${musl_arches[@]}"; do
   MORVANE_ZIG="$zig" MORVANE_ZIG_TARGET="$arch-linux-musl" MORVANE_DEPS="$deps" \
     python -m build --wheel --outdir "$raw/musl-$arch" "$src" \
       -C cmake.define.MORVANE_STATIC_DEPS=ON \
-      -C cmake.define.MORVANE_ZLIB_NG_SOURCE="$zlib_ng" \
       -C cmake.define.CMAKE_TOOLCHAIN_FILE="$here/scripts/zig/toolchain.cmake"
   wheels=("$raw/musl-$arch"/*.whl)
   [ ${#wheels[@]} -eq 1 ] || { echo "expected one wheel in $raw/musl-$arch" >&2; exit 1; }

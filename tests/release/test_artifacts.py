@@ -10,6 +10,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tarfile
 import zipfile
 
 import pytest
@@ -39,6 +40,13 @@ NEEDED = {
 LIBC = {"manylinux": "libc.so.6", "musllinux": "libc.musl-{arch}.so.1"}
 
 each_wheel = pytest.mark.parametrize("kind", WHEELS)
+
+ZLIB_NG_PIN = (pathlib.Path(__file__).resolve().parents[2] / "cmake" / "zlib_ng.cmake").read_text()
+
+
+def pinned(name):
+    """A value that cmake/zlib_ng.cmake pins, e.g. MORVANE_ZLIB_NG_VERSION."""
+    return re.search(rf"^set\({name} (\S+)\)$", ZLIB_NG_PIN, re.M)[1]
 
 
 def family_and_arch(kind):
@@ -155,9 +163,20 @@ def test_module_under_test_is_the_wheels_library(release):
 
 
 @each_wheel
-def test_library_inflates_with_zlib_ng(release, kind):
+def test_library_inflates_with_the_pinned_zlib_ng(release, kind):
     # The version text that zlib-ng's library holds.
-    assert re.search(rb"zlib-ng \d+\.\d+\.\d+\0", release.libraries[kind].read_bytes())
+    assert f"zlib-ng {pinned('MORVANE_ZLIB_NG_VERSION')}\0".encode() in release.libraries[kind].read_bytes()
+
+
+def test_sdist_carries_zlib_ngs_pinned_sources(release):
+    tree = f"morvane_core-{version(release)}/third_party/zlib-ng-{pinned('MORVANE_ZLIB_NG_VERSION')}"
+    with tarfile.open(release.sdist) as sdist:
+        stamp = sdist.extractfile(f"{tree}/.fetched").read().decode()
+        header = sdist.extractfile(f"{tree}/zlib-ng.h.in").read().decode()
+        assert sdist.getmember(f"{tree}/CMakeLists.txt").isfile()
+    # The stamp cmake/zlib_ng.cmake writes once the download matched the pin.
+    assert stamp == f"{pinned('MORVANE_ZLIB_NG_SDIST')}.tar.gz {pinned('MORVANE_ZLIB_NG_SHA256')}\n"
+    assert f'#define ZLIBNG_VERSION "{pinned("MORVANE_ZLIB_NG_VERSION")}"' in header
 
 
 def test_twine_accepts_every_artifact(release):
