@@ -38,15 +38,23 @@ for target in "${targets[@]}"; do
   ln -s "$crypto/include" "$crypto/lib" "$work/deps/"
   cp -r "$python_src/Include" "$work/deps/python"
   cp scripts/macos/pyconfig.h "$work/deps/python/pyconfig.h"
-  MORVANE_ZIG="$zig" MORVANE_ZIG_TARGET="$target" MORVANE_DEPS="$work/deps" \
-    cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$root/scripts/zig/toolchain.cmake" \
-      -DPython_EXECUTABLE="$tools/bin/python" \
-      -DMORVANE_STATIC_DEPS=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" >"$work/configure.log" ||
+  export MORVANE_ZIG="$zig" MORVANE_ZIG_TARGET="$target" MORVANE_DEPS="$work/deps"
+  cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/scripts/zig/toolchain.cmake" \
+    -DPython_EXECUTABLE="$tools/bin/python" \
+    -DMORVANE_STATIC_DEPS=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" >"$work/configure.log" ||
     { cat "$work/configure.log"; exit 1; }
   cmake --build "$work/build"
   cp "$work/build/morvane_core.abi3.so" "$out/morvane_core-$target.abi3.so"
 done
+status=0
 for target in "${targets[@]}"; do
-  python3 scripts/macos/macho_exports.py "$out/morvane_core-$target.abi3.so"
+  case "$target" in aarch64-*) cpu=arm64 ;; *) cpu=${target%%-*} ;; esac
+  report=$(python3 scripts/macos/macho_exports.py "$out/morvane_core-$target.abi3.so" _PyInit_morvane_core) || status=1
+  echo "$report"
+  if ! grep -q ": $cpu bundle, macOS ${target##*-macos.} or later," <<<"$report"; then
+    echo "not a $cpu bundle for macOS ${target##*-macos.}" >&2
+    status=1
+  fi
 done
+exit $status

@@ -21,6 +21,9 @@ if("$ENV{MORVANE_ZIG_TARGET}" MATCHES "-macos")
   # look for an SDK or add -arch and -isysroot of its own.
   set(CMAKE_OSX_SYSROOT "" CACHE PATH "" FORCE)
   set(CMAKE_OSX_ARCHITECTURES "" CACHE STRING "" FORCE)
+  set(CMAKE_INSTALL_NAME_TOOL "${CMAKE_CURRENT_LIST_DIR}/install_name_tool" CACHE FILEPATH "" FORCE)
+  # zig compiles; ld64.lld links the module (macos_link.py says why).
+  set(CMAKE_USER_MAKE_RULES_OVERRIDE "${CMAKE_CURRENT_LIST_DIR}/macos_rules.cmake")
 elseif(NOT _arch STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
   set(CMAKE_SYSTEM_NAME Linux)
   set(CMAKE_SYSTEM_PROCESSOR ${_arch})
