@@ -36,7 +36,8 @@ def configure(tmp_path_factory):
         cmd = ["cmake", "-S", str(tree), "-B", str(tree / "build"), *generator, f"-DPython_EXECUTABLE={sys.executable}",
                f"-DMORVANE_ZLIB_NG_URL={url}"]
         done = subprocess.run(cmd, capture_output=True, text=True, timeout=600)
-        return done.returncode, done.stdout + done.stderr
+        # CMake wraps the lines of its messages.
+        return done.returncode, " ".join((done.stdout + done.stderr).split())
 
     return run
 
