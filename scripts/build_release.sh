@@ -122,7 +122,8 @@ for arch in "${musl_arches[@]}"; do
     echo "auditwheel grants '${plat:-nothing}', not musllinux_${musl/./_}_$arch" >&2
     exit 1
   fi
-  auditwheel repair --plat "$plat" --ldpaths "$musl_python/lib" --wheel-dir "$raw/repaired" "${wheels[0]}"
+  # --plat auto, as above: explicit tags name the machine's own C library only.
+  auditwheel repair --plat auto --ldpaths "$musl_python/lib" --wheel-dir "$raw/repaired" "${wheels[0]}"
 done
 
 mkdir -p "$out"
