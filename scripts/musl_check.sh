@@ -10,7 +10,8 @@
 # DIST is the folder scripts/build_release.sh wrote (default dist/); PYTEST
 # ARGS, if given, replace the whole suite with a subset. The tests that
 # build native code (the fault probe's module, a preloaded stand-in) build it
-# for musl with zig's clang, against the musl libcrypto and zlib.
+# for musl with zig's clang, against the musl libcrypto and zlib, with this
+# machine's cmake.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,9 +33,13 @@ compilers=$(mktemp -d)
 trap 'rm -rf "$compilers"' EXIT
 ln -s "$root/scripts/zig/cc" "$compilers/cc"
 ln -s "$root/scripts/zig/c++" "$compilers/c++"
+# This machine's cmake: the musllinux cmake wheel's program runs on the
+# system's musl loader (/lib/ld-musl-x86_64.so.1, Debian 12's musl 1.2.3),
+# which cannot read its DT_RELR relocations and crashes.
+ln -s "$tools/bin/cmake" "$compilers/cmake"
 export MORVANE_ZIG=$tools/zig MORVANE_ZIG_TARGET=$arch-linux-musl CC=$compilers/cc CXX=$compilers/c++
 OpenSSL_ROOT=$(scripts/zig_libcrypto.sh "$MORVANE_ZIG" "$arch-linux-musl")
 export OpenSSL_ROOT ZLIB_ROOT=$musl_python/../deps
 
 echo "== the musllinux wheel under $("$python" -c 'import sys; print(sys.version.split()[0], sys.implementation._multiarch)')"
-PATH=$venv/bin:$compilers:$PATH MORVANE_DIST=$dist "$python" -m pytest -q -rs -p no:cacheprovider "$@"
+PATH=$compilers:$venv/bin:$PATH MORVANE_DIST=$dist "$python" -m pytest -q -rs -p no:cacheprovider "$@"

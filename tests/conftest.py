@@ -53,7 +53,7 @@ def wheel_kind(wheel):
     """The kind a wheel's name gives: manylinux_x86_64 for
     ...-manylinux2014_x86_64.manylinux_2_17_x86_64.whl, musllinux_x86_64 for
     ...-musllinux_1_2_x86_64.whl; None for any other name."""
-    name = re.search(r"-(manylinux|musllinux)_\d+_\d+_([a-z0-9_]+)\.whl", wheel.name)
+    name = re.search(r"[-.](manylinux|musllinux)_\d+_\d+_([a-z0-9_]+)\.whl$", wheel.name)
     kind = name and f"{name[1]}_{name[2]}"
     return kind if kind in WHEELS else None
 
