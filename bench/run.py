@@ -14,6 +14,7 @@ import json
 import os
 import pathlib
 import platform
+import re
 import subprocess
 import sys
 
@@ -39,13 +40,20 @@ def collect(filters):
     return rows, failures
 
 
+def inflater_of(module):
+    """The inflater a build of the module has, from the record in its library's bytes (builds
+    before that record named it as an attribute, and the earliest had zlib only)."""
+    found = re.search(rb"morvane_core inflater: ([^\0]*)\0", pathlib.Path(module.__file__).read_bytes())
+    return found[1].decode() if found else getattr(module, "_inflater", "zlib")
+
+
 def inflater():
     import morvane_core
-    text = morvane_core._inflater
+    text = inflater_of(morvane_core)
     baseline = common.baseline()
     if baseline:
         label, module = baseline
-        text += f" (build {label}: {getattr(module, '_inflater', 'zlib')})"
+        text += f" (build {label}: {inflater_of(module)})"
     return text
 
 

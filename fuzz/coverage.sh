@@ -14,9 +14,13 @@ build=${FUZZ_COVERAGE_BUILD:-$root/build/fuzz-coverage}
 work=${FUZZ_WORK:-$root/build/fuzz-work}
 llvm_suffix=${LLVM_SUFFIX:--19}
 
+# Built as fuzz/run_fuzzers.sh builds them, against zlib-ng: the inflate
+# target exists only there. Only the C++ sources are measured.
+zlib_ng=$("$root/scripts/fetch_zlib_ng.sh" "$root/build/deps")
 flags="-fprofile-instr-generate -fcoverage-mapping"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER="${CXX:-clang++-19}" -DMORVANE_FUZZ=ON \
+  -DCMAKE_CXX_COMPILER="${CXX:-clang++-19}" -DCMAKE_C_COMPILER="${CC:-clang-19}" \
+  -DMORVANE_FUZZ=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
 cmake --build "$build" >/dev/null
 
@@ -29,16 +33,21 @@ about() {
   case $1 in
     version_fuzz) echo "version src/version/semver.cpp src/version/resolve.cpp" ;;
     allow_list_fuzz) echo "allow_list src/permissions/allow_list.hpp" ;;
-    lockfile_fuzz) echo "lockfile src/lockfile/json_reader.cpp src/lockfile/json_writer.cpp src/lockfile/records.hpp" ;;
+    lockfile_fuzz) echo "lockfile src/lockfile src/common/scan.hpp" ;;
     gzip_fuzz) echo "tgz src/archive/gzip_reader.cpp" ;;
-    tar_fuzz) echo "tar src/archive/tar_reader.cpp src/archive/utf8_text.cpp" ;;
+    inflate_fuzz) echo "deflate src/archive/inflater.cpp" ;;
+    tar_fuzz) echo "tar src/archive/tar_reader.cpp src/common/utf8.cpp" ;;
     extract_fuzz) echo "tgz src/archive" ;;
+    *) echo "unknown fuzz target $1" >&2; return 1 ;;
   esac
 }
 
-export TMPDIR=${TMPDIR:-/dev/shm}
+# The extraction target writes files on every run; a memory-backed folder
+# keeps that fast.
+if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 for target in "$@"; do
-  read -r seeds sources <<<"$(about "$target")"
+  line=$(about "$target")
+  read -r seeds sources <<<"$line"
   profile=$build/$target.profraw
   dirs=("$root/fuzz/corpus/$seeds")
   [ -d "$work/$target/corpus" ] && dirs=("$work/$target/corpus" "${dirs[@]}")

@@ -99,14 +99,19 @@ cd /release/$src
 PATH=/release/venv/bin:\$PATH MORVANE_DIST=/release/dist python -m pytest -q -rs -p no:cacheprovider ${pytest_args[*]}
 EOF
 
-# The test suite needs /proc and /dev; /tmp is the root's own. Test corpora
-# kept on this machine outside the repository are lent read-only.
-corpora=/work/shared/corpora
-[ -d "$corpora" ] && mkdir -p "$root$corpora" || corpora=""
+# The test suite needs /proc and /dev; /tmp is the root's own. The shared test
+# corpora beside the checkout (MORVANE_CORPORA, by default ../shared/corpora)
+# are lent read-only as /release/corpora, and their tests must then run.
+corpora=$(realpath -m "${MORVANE_CORPORA:-$PWD/../shared/corpora}")
+[ -d "$corpora" ] && mkdir -p "$root/release/corpora" || corpora=""
 unshare --mount --propagation private -- sh -c '
   mount -t proc proc "$1/proc" &&
   mount --rbind /dev "$1/dev" &&
-  if [ -n "$2" ]; then mount --bind -o ro "$2" "$1$2"; fi &&
+  corpora_env="" &&
+  if [ -n "$2" ]; then
+    mount --bind -o ro "$2" "$1/release/corpora" &&
+    corpora_env="MORVANE_CORPORA=/release/corpora MORVANE_REQUIRE_CORPORA=1"
+  fi &&
   exec chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TMPDIR=/tmp \
-    PIP_CERT=/release/index-ca.crt sh /release/check.sh
+    PIP_CERT=/release/index-ca.crt $corpora_env sh /release/check.sh
 ' sh "$root" "$corpora"

@@ -80,6 +80,19 @@ def release(tmp_path_factory):
 
 
 @pytest.fixture(scope="session")
+def build_records():
+    """What the module's library records of its build in its own bytes, as
+    "morvane_core KEY: VALUE" texts: {"inflater": "zlib-ng 2.3.3", "system calls": "linux"}
+    ("portable" for a build that makes no Linux-only system call)."""
+    import morvane_core
+    found = re.findall(rb"morvane_core ([a-z ]+): ([^\0]*)\0", pathlib.Path(morvane_core.__file__).read_bytes())
+    # An unstripped library holds each text again in its debug information.
+    records = {key.decode(): value.decode() for key, value in set(found)}
+    assert len(records) == len(set(found)), found
+    return records
+
+
+@pytest.fixture(scope="session")
 def dynamic_symbols():
     """`nm -D FLAGS library` as a list of names with their versions, e.g. 'memcpy@GLIBC_2.14'."""
     if shutil.which("nm") is None:

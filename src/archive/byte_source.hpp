@@ -14,7 +14,8 @@ class ByteSource {
   virtual ~ByteSource() = default;
 
   // Fills up to out.size() bytes of `out` and returns how many; 0 only at the
-  // end of the bytes. A failure is an Io error carrying its description.
+  // end of the bytes. A failure is handed on as it is: the tar reader keeps
+  // it as its own first failure.
   virtual PackageResult<std::size_t> read(std::span<unsigned char> out) = 0;
 };
 

@@ -1,9 +1,7 @@
 #include "archive/destination.hpp"
 
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,14 +10,19 @@
 
 #include "common/posix.hpp"
 
+#if MORVANE_LINUX_CALLS
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#endif
+
 namespace morvane::archive {
 
 namespace {
 
 constexpr mode_t directory_mode = 0777;
 constexpr mode_t file_mode = 0666;
-// O_PATH: the handles only anchor *at calls, so no read permission is needed.
-constexpr int directory_flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// The handles only anchor *at calls: on Linux no read permission is needed.
+constexpr int directory_flags = directory_handle_flags | O_NOFOLLOW;
 
 bool is_directory(const std::string& path) {
   struct stat st;
@@ -56,11 +59,16 @@ int make_directories(const std::string& path) {
 // `parent` in one call, refusing to pass through any symbolic link or to leave
 // `parent`. -1 with errno set when that fails; ENOSYS when the kernel lacks
 // openat2.
-int open_beneath(int parent, const char* rel) {
+int open_beneath([[maybe_unused]] int parent, [[maybe_unused]] const char* rel) {
+#if MORVANE_LINUX_CALLS
   open_how how{};
   how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
   how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
   return static_cast<int>(::syscall(SYS_openat2, parent, rel, &how, sizeof how));
+#else
+  errno = ENOSYS;
+  return -1;
+#endif
 }
 
 // Errors by which openat2 says it cannot be used here at all: missing from the
@@ -114,7 +122,7 @@ PackageResult<Destination> Destination::open(std::string_view dest) {
   if (!checked) return io_failure(std::move(checked.error()));
   const std::string& path = *checked;
   if (const int err = make_directories(path); err != 0) return os_failure(err);
-  const int fd = openat_retrying(AT_FDCWD, path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  const int fd = openat_retrying(AT_FDCWD, path.empty() ? "." : path.c_str(), directory_handle_flags);
   if (fd < 0) return os_failure(errno);
   const std::size_t separator = path.empty() || path.back() == '/' ? 0 : 1;
   return Destination(UniqueFd(fd), path.size() + separator);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/package_error.hpp"
+#include "common/posix.hpp"
 #include "common/unique_fd.hpp"
 
 namespace morvane::archive {
@@ -82,7 +83,7 @@ class Destination {
   std::string path_;               // the path being resolved, pieces joined by single slashes
   std::vector<std::size_t> ends_;  // where each of its pieces ends
   std::string scratch_;            // NUL-terminated path handed to the system
-  bool has_openat2_ = true;        // cleared when the kernel lacks it
+  bool has_openat2_ = MORVANE_LINUX_CALLS;  // cleared when the kernel lacks it
   std::uint64_t created_directories_ = 0;
 };
 

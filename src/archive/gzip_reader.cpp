@@ -18,6 +18,8 @@ constexpr const char* bad_header_text = "invalid gzip header";
 constexpr const char* checksum_text = "corrupt gzip stream does not have a matching checksum";
 constexpr const char* field_too_long_text = "gzip header field too long";
 constexpr const char* corrupt_deflate_text = "corrupt deflate stream";
+constexpr const char* no_memory_text = "out of memory while decompressing";
+constexpr const char* no_inflater_text = "cannot initialise the decompressor";
 
 // Member header flags (RFC 1952, section 2.3.1).
 constexpr unsigned char flag_hcrc = 0x02;
@@ -73,7 +75,7 @@ bool GzipReader::parse_header() {
   }
 
   // Raw deflate: the gzip wrapper is handled here, not by the inflater.
-  if (!inflater_.start()) return fail("cannot initialise the decompressor");
+  if (!inflater_.start()) return fail(no_inflater_text);
   window_ = std::span(p, std::size_t{0});
   crc_ = 0;
   length_ = 0;
@@ -96,14 +98,14 @@ bool GzipReader::finish() {
   return true;
 }
 
-bool GzipReader::fail(std::string text) {
-  if (error_.empty()) error_ = std::move(text);
+bool GzipReader::fail(const char* text) {
+  if (!error_) error_ = PackageError::io(text);
   return false;
 }
 
 PackageResult<std::size_t> GzipReader::read(std::span<unsigned char> out) {
-  const std::size_t produced = error_.empty() ? inflate_into(out) : 0;
-  if (produced == 0 && !error_.empty()) return io_failure(error_);
+  const std::size_t produced = error_ ? 0 : inflate_into(out);
+  if (produced == 0 && error_) return std::unexpected(*error_);
   return produced;
 }
 
@@ -144,7 +146,7 @@ std::size_t GzipReader::inflate_member(std::span<unsigned char> out) {
     if (input_used_up && window_.data() != end) continue;
     // Otherwise the input ended inside the deflate data, or the data is damaged.
     if (input_used_up) fail(eof_text);
-    else if (status == Inflater::Status::NoMemory) fail("out of memory while decompressing");
+    else if (status == Inflater::Status::NoMemory) fail(no_memory_text);
     else fail(corrupt_deflate_text);
     break;
   }

@@ -10,9 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <expected>
+#include <optional>
 #include <span>
-#include <string>
 
 #include "archive/byte_source.hpp"
 #include "archive/inflater.hpp"
@@ -36,7 +35,7 @@ class GzipReader : public ByteSource {
   enum class State { Header, Body, Trailer, Done };
 
   // Records the first failure; returns false.
-  bool fail(std::string text);
+  bool fail(const char* text);
   std::size_t inflate_into(std::span<unsigned char> out);
   // Inflates the current member's body until `out` is full or the body ends.
   std::size_t inflate_member(std::span<unsigned char> out);
@@ -57,7 +56,7 @@ class GzipReader : public ByteSource {
   // The first failure, reported by every read from then on. One met after
   // some bytes were produced waits for the next read, so that every byte
   // before the damage reaches the caller.
-  std::string error_;
+  std::optional<PackageError> error_;
 };
 
 }  // namespace morvane::archive

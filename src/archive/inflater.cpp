@@ -1,7 +1,7 @@
 #include "archive/inflater.hpp"
 
 #include <algorithm>
-#include <string>
+#include <limits>
 
 #if MORVANE_ZLIB_NG
 #include <zlib-ng.h>
@@ -20,7 +20,7 @@ constexpr auto inflate_reset = zng_inflateReset;
 constexpr auto inflate_step = zng_inflate;
 constexpr auto inflate_end = zng_inflateEnd;
 constexpr auto crc32_of = zng_crc32_z;
-constexpr const char* library_text = "zlib-ng " ZLIBNG_VERSION;
+#define INFLATER_TEXT "zlib-ng " ZLIBNG_VERSION
 #else
 using ZStream = z_stream;
 constexpr auto inflate_init_raw = [](ZStream* s) { return inflateInit2(s, -MAX_WBITS); };
@@ -28,7 +28,14 @@ constexpr auto inflate_reset = ::inflateReset;
 constexpr auto inflate_step = ::inflate;
 constexpr auto inflate_end = ::inflateEnd;
 constexpr auto crc32_of = ::crc32_z;
+// The version of the headers the build saw (a shared zlib may be newer).
+#define INFLATER_TEXT "zlib " ZLIB_VERSION
 #endif
+
+// Which inflater this build has, kept in the library's read-only data, where
+// a reader of the file's bytes finds it ("morvane_core inflater: zlib-ng
+// 2.3.3"); stripping removes symbols, not data. The module adds no name for it.
+[[gnu::used]] constexpr char build_inflater[] = "morvane_core inflater: " INFLATER_TEXT;
 
 struct Inflater::Stream {
   ZStream zs{};
@@ -51,12 +58,16 @@ bool Inflater::start() {
   return s.ready;
 }
 
+// The most bytes handed to the library at a time on either side: its counts
+// are 32-bit. A caller with more sees a Progress and calls again.
+constexpr std::size_t max_bytes_per_call = std::size_t{1} << 30;
+static_assert(max_bytes_per_call <= std::numeric_limits<decltype(ZStream::avail_in)>::max() &&
+              max_bytes_per_call <= std::numeric_limits<decltype(ZStream::avail_out)>::max());
+
 Inflater::Status Inflater::inflate(std::span<const unsigned char>& in, std::span<unsigned char>& out) {
   ZStream& zs = stream_->zs;
-  // Both sides are capped to what the library's 32-bit counts hold; the
-  // caller sees a Progress and calls again.
-  const std::size_t in_given = std::min<std::size_t>(in.size(), 1u << 30);
-  const std::size_t out_given = std::min<std::size_t>(out.size(), 1u << 30);
+  const std::size_t in_given = std::min(in.size(), max_bytes_per_call);
+  const std::size_t out_given = std::min(out.size(), max_bytes_per_call);
   zs.next_in = const_cast<unsigned char*>(in.data());
   zs.avail_in = static_cast<decltype(zs.avail_in)>(in_given);
   zs.next_out = out.data();
@@ -75,16 +86,6 @@ Inflater::Status Inflater::inflate(std::span<const unsigned char>& in, std::span
 
 std::uint32_t Inflater::crc32(std::uint32_t crc, std::span<const unsigned char> bytes) {
   return static_cast<std::uint32_t>(crc32_of(crc, bytes.data(), bytes.size()));
-}
-
-const char* Inflater::library() {
-#if MORVANE_ZLIB_NG
-  return library_text;
-#else
-  // A shared zlib may be newer than the headers the build saw.
-  static const std::string text = std::string("zlib ") + zlibVersion();
-  return text.c_str();
-#endif
 }
 
 }  // namespace morvane::archive

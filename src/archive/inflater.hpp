@@ -41,9 +41,6 @@ class Inflater {
   // CRC-32 (the gzip one) of `bytes`, continuing from `crc`.
   static std::uint32_t crc32(std::uint32_t crc, std::span<const unsigned char> bytes);
 
-  // The library and its version, as "zlib-ng 2.3.3" or "zlib 1.2.13".
-  static const char* library();
-
  private:
   struct Stream;
   std::unique_ptr<Stream> stream_;

@@ -28,6 +28,15 @@ constexpr const char* two_pax_text = "two pax extensions entries describing the 
 constexpr const char* size_overflow_text = "size overflow";
 constexpr const char* sparse_not_gnu_text = "sparse entry type listed but not GNU header";
 constexpr const char* skipped_limit_text = "skipped entry data exceeds 1GB limit";
+constexpr const char* long_name_limit_text = "GNU long name record exceeds 1MB limit";
+constexpr const char* long_link_limit_text = "GNU long link record exceeds 1MB limit";
+constexpr const char* pax_limit_text = "pax extended header exceeds 1MB limit";
+// Followed by the record's value.
+constexpr const char* pax_size_text = "pax size record is not a number: ";
+// Followed by the field's text, then " when getting ", the field's name,
+// " for " and the entry path.
+constexpr const char* numeric_not_utf8_text = "numeric field did not have utf-8 text: ";
+constexpr const char* numeric_not_number_text = "numeric field was not a number: ";
 
 // Header block layout (POSIX ustar; GNU reuses the prefix area for its own fields).
 constexpr std::size_t name_at = 0, name_len = 100;
@@ -110,19 +119,19 @@ std::optional<std::string_view> pax_value(std::string_view pax, std::string_view
 TarReader::TarReader(ByteSource& source) : source_(source), buffer_(new unsigned char[buffer_bytes]) {}
 
 bool TarReader::fail(std::string text) {
-  if (error_.empty()) error_ = std::move(text);
+  if (!error_) error_ = PackageError::io(std::move(text));
   return false;
 }
 
 PackageResult<const TarEntry*> TarReader::next() {
   const TarEntry* entry = failed() ? nullptr : read_entry();
-  if (failed()) return io_failure(error_);
+  if (failed()) return std::unexpected(*error_);
   return entry;
 }
 
 PackageResult<std::span<const unsigned char>> TarReader::data_chunk() {
   if (remaining_ > 0 && begin_ == end_) refill_for_data();
-  if (failed()) return io_failure(error_);
+  if (failed()) return std::unexpected(*error_);
   const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, end_ - begin_));
   const std::span<const unsigned char> piece{buffer_.get() + begin_, take};
   begin_ += take;
@@ -205,9 +214,7 @@ bool TarReader::read_metadata(unsigned char type, std::uint64_t size) {
   bool& seen = type == 'L' ? has_long_name_ : type == 'K' ? has_long_link_ : has_pax_;
   if (seen) return fail(type == 'x' ? two_pax_text : two_long_names_text);
   if (size > max_metadata_record_bytes) {
-    return fail(type == 'L'   ? "GNU long name record exceeds 1MB limit"
-                : type == 'K' ? "GNU long link record exceeds 1MB limit"
-                              : "pax extended header exceeds 1MB limit");
+    return fail(type == 'L' ? long_name_limit_text : type == 'K' ? long_link_limit_text : pax_limit_text);
   }
   advance_position(size);
   count_skipped(size);
@@ -233,7 +240,7 @@ void TarReader::apply_pax() {
   const char* const end = size->data() + size->size();
   const auto [stop, ec] = std::from_chars(size->data(), end, value);
   if (ec != std::errc{} || stop != end) {
-    std::string text = "pax size record is not a number: ";
+    std::string text = pax_size_text;
     append_utf8_lossy(text, *size);
     fail(std::move(text));
     return;
@@ -257,7 +264,7 @@ std::uint64_t TarReader::parse_octal(std::string_view f, const char* what) {
     fail(std::move(out));
     return std::uint64_t{0};
   };
-  if (!is_valid_utf8(text)) return refuse("numeric field did not have utf-8 text: ");
+  if (!is_valid_utf8(text)) return refuse(numeric_not_utf8_text);
   const char* first = text.data();
   const char* last = text.data() + text.size();
   while (first < last && is_space(*first)) ++first;
@@ -265,7 +272,7 @@ std::uint64_t TarReader::parse_octal(std::string_view f, const char* what) {
   // Octal digits only between the spaces: no sign, and no value past 64 bits.
   std::uint64_t value = 0;
   const auto [stop, ec] = std::from_chars(first, last, value, 8);
-  if (ec != std::errc{} || stop != last) return refuse("numeric field was not a number: ");
+  if (ec != std::errc{} || stop != last) return refuse(numeric_not_number_text);
   return value;
 }
 
@@ -283,7 +290,8 @@ std::uint64_t TarReader::parse_size() {
 std::size_t TarReader::read_source(std::span<unsigned char> into) {
   if (failed()) return 0;
   auto got = source_.read(into);
-  if (!got) fail(std::move(got.error().text));
+  // The source's failure is the reader's first: none is recorded yet.
+  if (!got) error_ = std::move(got.error());
   return got.value_or(0);
 }
 

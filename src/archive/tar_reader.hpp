@@ -5,8 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,7 +50,7 @@ class TarReader {
  private:
   using Block = std::array<unsigned char, 512>;
 
-  bool failed() const { return !error_.empty(); }
+  bool failed() const { return error_.has_value(); }
   // Records `text` unless a failure is already recorded; returns false.
   bool fail(std::string text);
 
@@ -76,7 +76,7 @@ class TarReader {
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t begin_ = 0;  // unread buffered bytes are [begin_, end_)
   std::size_t end_ = 0;
-  std::string error_;      // the first failure; empty while there is none
+  std::optional<PackageError> error_;  // the first failure
 
   Block header_{};
   TarEntry entry_;

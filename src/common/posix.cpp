@@ -1,12 +1,34 @@
 #include "common/posix.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#if MORVANE_LINUX_CALLS
+#include <linux/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#elif defined(__APPLE__)
+#include <stdlib.h>  // arc4random_buf
+#else
+#include <sys/random.h>  // getentropy
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace morvane {
+namespace {
+
+// Which system calls this build makes, kept in the library's read-only data
+// for a reader of the file's bytes (the tests, to know which paths to expect).
+#if MORVANE_LINUX_CALLS
+[[gnu::used]] constexpr char build_system_calls[] = "morvane_core system calls: linux";
+#else
+[[gnu::used]] constexpr char build_system_calls[] = "morvane_core system calls: portable";
+#endif
+
+}  // namespace
 
 namespace {
 
@@ -42,6 +64,54 @@ int openat_retrying(int dir, const char* path, int flags, mode_t mode) {
   do fd = ::openat(dir, path, flags, mode);
   while (fd < 0 && errno == EINTR);
   return fd;
+}
+
+bool random_bytes(void* out, std::size_t size) {
+#if MORVANE_LINUX_CALLS
+  // The system call itself: glibc has its getrandom wrapper only from 2.25 on,
+  // and the release wheels run on glibc 2.17.
+  return ::syscall(SYS_getrandom, out, size, 0) == static_cast<long>(size);
+#elif defined(__APPLE__)
+  ::arc4random_buf(out, size);
+  return true;
+#else
+  return ::getentropy(out, size) == 0;
+#endif
+}
+
+bool is_descriptor_link(const char* path) {
+  struct stat link{}, proc{};
+  return ::lstat(path, &link) == 0 && S_ISLNK(link.st_mode) && ::stat("/proc/self/fd", &proc) == 0 &&
+         link.st_dev == proc.st_dev;
+}
+
+int stat_entry(int dir, const char* name, EntryStat& out) {
+#if MORVANE_LINUX_CALLS && defined(SYS_statx) && defined(STATX_ATTR_MOUNT_ROOT)
+  // The system call itself, as glibc has its statx wrapper only from 2.28 on.
+  struct statx stx{};
+  if (::syscall(SYS_statx, dir, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &stx) == 0) {
+    if (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) {
+      out.st = {};
+      out.st.st_dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+      out.st.st_ino = stx.stx_ino;
+      out.st.st_mode = stx.stx_mode;
+      out.st.st_nlink = stx.stx_nlink;
+      out.st.st_uid = stx.stx_uid;
+      out.st.st_gid = stx.stx_gid;
+      out.st.st_size = static_cast<off_t>(stx.stx_size);
+      out.mount_root = (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+      return 0;
+    }
+  } else if (errno != ENOSYS && errno != EPERM) {
+    // ENOSYS: a kernel before 4.11; EPERM: a container's system-call filter
+    // that does not know statx.
+    return -1;
+  }
+#endif
+  if (::fstatat(dir, name, &out.st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+  struct stat dir_st{};
+  out.mount_root = ::fstat(dir, &dir_st) == 0 && dir_st.st_dev != out.st.st_dev;
+  return 0;
 }
 
 std::expected<void, std::string> write_all(int fd, std::string_view bytes) {

@@ -2,11 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "common/scan.hpp"
 
 namespace morvane {
 namespace {
@@ -14,26 +11,9 @@ namespace {
 constexpr std::string_view replacement = "\xEF\xBF\xBD";
 
 // The first byte at or after `i` that is not ASCII, or the size. Lockfiles and
-// archive names are almost all ASCII: step over it sixteen bytes at a time.
-std::size_t skip_ascii(std::string_view s, std::size_t i) {
-#if defined(__SSE2__)
-  // Thirty-two bytes per step where every x86-64 processor can.
-  while (s.size() - i >= 32) {
-    const auto* p = reinterpret_cast<const __m128i*>(s.data() + i);
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1))) != 0) break;
-    i += 32;
-  }
-#endif
-  constexpr std::uint64_t high_bits = 0x8080808080808080;
-  while (s.size() - i >= 16) {
-    std::uint64_t a, b;
-    std::memcpy(&a, s.data() + i, 8);
-    std::memcpy(&b, s.data() + i + 8, 8);
-    if ((a | b) & high_bits) break;
-    i += 16;
-  }
-  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
-  return i;
+// archive names are almost all ASCII.
+std::size_t next_non_ascii(std::string_view s, std::size_t i) {
+  return static_cast<std::size_t>(skip_ascii(s.data() + i, s.data() + s.size()) - s.data());
 }
 
 // Length of the well-formed sequence starting at s[i] (1 to 4), or, when it is
@@ -71,7 +51,7 @@ int sequence_length(std::string_view s, std::size_t i) {
 }  // namespace
 
 bool is_valid_utf8(std::string_view bytes) {
-  for (std::size_t i = skip_ascii(bytes, 0); i < bytes.size(); i = skip_ascii(bytes, i)) {
+  for (std::size_t i = next_non_ascii(bytes, 0); i < bytes.size(); i = next_non_ascii(bytes, i)) {
     const int n = sequence_length(bytes, i);
     if (n < 0) return false;
     i += static_cast<std::size_t>(n);
@@ -81,7 +61,7 @@ bool is_valid_utf8(std::string_view bytes) {
 
 void append_utf8_lossy(std::string& out, std::string_view bytes) {
   std::size_t clean_from = 0;  // start of the run of valid bytes not yet appended
-  for (std::size_t i = skip_ascii(bytes, 0); i < bytes.size(); i = skip_ascii(bytes, i)) {
+  for (std::size_t i = next_non_ascii(bytes, 0); i < bytes.size(); i = next_non_ascii(bytes, i)) {
     const int n = sequence_length(bytes, i);
     if (n > 0) {
       i += static_cast<std::size_t>(n);

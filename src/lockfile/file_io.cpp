@@ -1,10 +1,7 @@
 #include "lockfile/file_io.hpp"
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,7 +13,9 @@
 #include <string>
 #include <utility>
 
+#include "common/attributes.hpp"
 #include "common/posix.hpp"
+#include "common/scan.hpp"
 #include "common/unique_fd.hpp"
 
 namespace morvane::lockfile {
@@ -57,17 +56,6 @@ bool read_link(const std::string& path, std::string& target) {
   return true;
 }
 
-// Whether the symbolic link at `path` is one of the system's descriptor links
-// (/proc/self/fd/N and the like, which /dev/stdout and /dev/fd/N lead to):
-// such a link lives in the proc file system and stands for an open file
-// rather than a name.
-bool is_descriptor_link(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-  struct statfs fs{};
-  return ::statfs(dir.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
-}
-
 // The file that an open of a path would reach, or create through a dangling
 // link, found by following the symbolic links at the path's end.
 struct FinalTarget {
@@ -82,11 +70,14 @@ Outcome<FinalTarget> follow_final_links(std::string path) {
     // Anything but a readable link ends the walk; an error in the directories
     // on the way is reported when the directory is opened.
     if (!read_link(path, target)) {
+      // Where /dev/fd holds the descriptors themselves rather than links to
+      // /proc (Darwin, the BSDs), a path into it stands for an open file too.
+      if (path.starts_with("/dev/fd/")) found.through_descriptor = true;
       found.path = std::move(path);
       return found;
     }
     if (hops == max_symlink_hops) return os_failure(ELOOP);
-    if (is_descriptor_link(path)) found.through_descriptor = true;
+    if (is_descriptor_link(path.c_str())) found.through_descriptor = true;
     if (target.starts_with('/')) {
       path = target;
     } else {
@@ -98,15 +89,12 @@ Outcome<FinalTarget> follow_final_links(std::string path) {
 
 // A name no other writer can predict: ".<stem>.<16 hex digits>.tmp". Should
 // the system have no randomness to give, O_EXCL still keeps the name safe.
-// The system call is made directly: glibc has its getrandom wrapper only
-// from 2.25 on, and the release wheels run on glibc 2.17.
 std::string temp_name(std::string_view base) {
   static std::atomic<std::uint64_t> counter{0};
   std::uint64_t bits = 0;
-  if (::syscall(SYS_getrandom, &bits, sizeof bits, 0) != static_cast<long>(sizeof bits)) {
+  if (!random_bytes(&bits, sizeof bits)) {
     bits = counter.fetch_add(1) * 0x9E3779B97F4A7C15ULL ^ static_cast<std::uint64_t>(::getpid()) << 40;
   }
-  static constexpr char hex_digits[] = "0123456789abcdef";
   std::string name = ".";
   name += base.substr(0, max_temp_stem_bytes);
   name += '.';
@@ -132,10 +120,14 @@ class TempFile {
   // read-only file system), or the file system no unnamed one.
   static Outcome<std::optional<TempFile>> create(int dir, const std::string& base, Kind kind, mode_t mode) {
     if (kind == Kind::Unnamed) {
+#if MORVANE_LINUX_CALLS
       UniqueFd fd(openat_retrying(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
       if (fd) return TempFile(dir, {}, std::move(fd));
       if (is_refusal(errno) || unnamed_unsupported(errno)) return std::nullopt;
       return os_failure(errno);
+#else
+      return std::nullopt;  // only Linux has unnamed files
+#endif
     }
     for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
       std::string name = temp_name(base);
@@ -189,7 +181,8 @@ class TempFile {
   // Links the unnamed file under a fresh hidden name: through the descriptor
   // itself where the caller may (AT_EMPTY_PATH), else through /proc. Leaves
   // name_ empty when neither is possible.
-  Outcome<void> give_name(const std::string& base) {
+  Outcome<void> give_name([[maybe_unused]] const std::string& base) {
+#if MORVANE_LINUX_CALLS
     const std::string by_proc = "/proc/self/fd/" + std::to_string(fd_.get());
     for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
       std::string name = temp_name(base);
@@ -209,6 +202,9 @@ class TempFile {
       return os_failure(err);
     }
     return os_failure(EEXIST);
+#else
+    return {};
+#endif
   }
 
   int dir_;
@@ -228,11 +224,12 @@ bool take_owner(int fd, const struct stat& old) {
 }
 
 // Writes `content` to a new temporary file in `dir`, makes it durable and
-// renames it over `base`, keeping the old file's owner, group and permission
-// bits. Replacement::InPlace: the directory refuses the new file or the
-// rename, or the new file could not have the old one's owner and group;
-// nothing was changed.
-Outcome<Replacement> replace_through_temp(int dir, const std::string& base, const struct stat* old,
+// renames it over `base`, keeping the owner, group, permission bits and
+// extended attributes (ACLs among them) of the old file, `old` being its
+// status and `old_fd` open on it. Replacement::InPlace: the directory refuses
+// the new file or the rename, or the new file could not have the old one's
+// owner, group or attributes; nothing was changed.
+Outcome<Replacement> replace_through_temp(int dir, const std::string& base, const struct stat* old, int old_fd,
                                           std::string_view content) {
   for (const TempFile::Kind kind : {TempFile::Kind::Unnamed, TempFile::Kind::Named}) {
     // A new file is created 0666 less the umask, as an in-place write would;
@@ -245,6 +242,11 @@ Outcome<Replacement> replace_through_temp(int dir, const std::string& base, cons
     }
     TempFile& temp = **created;
     if (old && !take_owner(temp.fd(), *old)) return Replacement::InPlace;
+    // The attributes are copied before the content is written, as they were
+    // there before an in-place write: a write drops file capabilities either
+    // way. An ACL copied whole keeps its mask apart from the group's own
+    // entry; the permission bits set below then change nothing of it.
+    if (old && !copy_attributes(old_fd, temp.fd())) return Replacement::InPlace;
     if (auto written = write_all(temp.fd(), content); !written) return std::unexpected(written.error());
     if (old && ::fchmod(temp.fd(), old->st_mode & 0777) != 0) return os_failure(errno);
     if (::fsync(temp.fd()) != 0) return os_failure(errno);
@@ -265,7 +267,7 @@ Outcome<Replacement> replace_through_temp(int dir, const std::string& base, cons
 
 }  // namespace
 
-Outcome<FileBytes> read_file(std::string_view path_view) {
+Outcome<Bytes> read_file(std::string_view path_view) {
   auto path = system_path(path_view);
   if (!path) return fail(ErrorClass::OSError, path.error());
   UniqueFd fd(openat_retrying(AT_FDCWD, path->c_str(), O_RDONLY | O_CLOEXEC));
@@ -280,28 +282,21 @@ Outcome<FileBytes> read_file(std::string_view path_view) {
     if (size >= SIZE_MAX) return fail(ErrorClass::OSError, "out of memory");
     capacity = static_cast<std::size_t>(size) + 1;
   }
-  FileBytes bytes;
-  bytes.data_.reset(static_cast<char*>(std::malloc(capacity)));
-  if (!bytes.data_) return fail(ErrorClass::OSError, "out of memory");
-
+  Bytes bytes;
+  if (!bytes.reserve(capacity)) return fail(ErrorClass::OSError, "out of memory");
   for (;;) {
-    if (bytes.size_ == capacity) {
-      // The file grew since fstat, or its size is unknown.
-      if (capacity > SIZE_MAX / 2) return fail(ErrorClass::OSError, "out of memory");
-      capacity *= 2;
-      char* grown = static_cast<char*>(std::realloc(bytes.data_.get(), capacity));
-      if (!grown) return fail(ErrorClass::OSError, "out of memory");
-      (void)bytes.data_.release();
-      bytes.data_.reset(grown);
+    const std::size_t held = bytes.view().size();
+    // The file grew since fstat, or its size is unknown.
+    if (held == bytes.capacity() && (held > SIZE_MAX / 2 || !bytes.reserve(2 * held))) {
+      return fail(ErrorClass::OSError, "out of memory");
     }
-    const ssize_t n =
-        ::read(fd.get(), bytes.data_.get() + bytes.size_, std::min(capacity - bytes.size_, max_io_bytes));
+    const ssize_t n = ::read(fd.get(), bytes.end(), std::min(bytes.capacity() - held, max_io_bytes));
     if (n < 0) {
       if (errno == EINTR) continue;
       return os_failure(errno);
     }
     if (n == 0) break;
-    bytes.size_ += static_cast<std::size_t>(n);
+    bytes.grow_by(static_cast<std::size_t>(n));
   }
   return bytes;
 }
@@ -338,36 +333,41 @@ Outcome<void> replace_file(std::string_view path_view, std::string_view content)
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   if (base.empty() || base == "." || base == "..") return write_in_place(path, content);
 
-  // O_PATH: the directory needs to be searchable, not readable, as for open.
-  UniqueFd dir(openat_retrying(AT_FDCWD, dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!dir) return os_failure(errno);
+  // A folder the handle cannot be had for (where a handle needs read
+  // permission, not only search permission) is written in place; the open
+  // then reports any other refusal.
+  UniqueFd dir(openat_retrying(AT_FDCWD, dir_path.c_str(), directory_handle_flags));
+  if (!dir) return errno == EACCES ? write_in_place(path, content) : os_failure(errno);
 
-  struct stat old{};
+  EntryStat entry{};
   bool exists = true;
-  if (::fstatat(dir.get(), base.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (stat_entry(dir.get(), base.c_str(), entry) != 0) {
     if (errno != ENOENT) return os_failure(errno);
     exists = false;
   }
+  const struct stat& old_st = entry.st;
+  UniqueFd old_file;
   if (exists) {
-    if (S_ISDIR(old.st_mode)) return os_failure(EISDIR);
+    if (S_ISDIR(old_st.st_mode)) return os_failure(EISDIR);
     // Devices and pipes are written to, not replaced (and a link that
     // appeared meanwhile is left to the open to follow).
-    if (!S_ISREG(old.st_mode)) return write_in_place(path, content);
+    if (!S_ISREG(old_st.st_mode)) return write_in_place(path, content);
     // A file mounted over the name (a bind mount, as containers use) cannot
     // be renamed over.
-    struct stat dir_st{};
-    if (::fstat(dir.get(), &dir_st) == 0 && dir_st.st_dev != old.st_dev) return write_in_place(path, content);
+    if (entry.mount_root) return write_in_place(path, content);
     // A file that cannot be opened for writing stays unwritable: refuse with
     // the open's own error rather than replacing it.
-    UniqueFd probe(openat_retrying(dir.get(), base.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
-    if (!probe) return os_failure(errno);
+    old_file = UniqueFd(openat_retrying(dir.get(), base.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (!old_file) return os_failure(errno);
     // A new file would leave the other names of a hard-linked file with the
     // old content, and must never be given set-user-ID, set-group-ID or
     // sticky bits: such files are written in place.
-    if (old.st_nlink > 1 || (old.st_mode & (S_ISUID | S_ISGID | S_ISVTX)) != 0) return write_in_place(path, content);
+    if (old_st.st_nlink > 1 || (old_st.st_mode & (S_ISUID | S_ISGID | S_ISVTX)) != 0) {
+      return write_in_place(path, content);
+    }
   }
 
-  auto replaced = replace_through_temp(dir.get(), base, exists ? &old : nullptr, content);
+  auto replaced = replace_through_temp(dir.get(), base, exists ? &old_st : nullptr, old_file.get(), content);
   if (!replaced) return std::unexpected(std::move(replaced.error()));
   if (*replaced == Replacement::InPlace) return write_in_place(path, content);
   return {};

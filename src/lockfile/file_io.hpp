@@ -2,32 +2,16 @@
 // OSError values with the operating system's text ("... (os error N)").
 #pragma once
 
-#include <cstddef>
-#include <cstdlib>
-#include <memory>
 #include <string_view>
 
 #include "common/failure.hpp"
+#include "lockfile/document.hpp"
 
 namespace morvane::lockfile {
 
-// The bytes of a file, in one malloc'd block.
-class FileBytes {
- public:
-  std::string_view view() const { return {data_.get(), size_}; }
-
- private:
-  friend Outcome<FileBytes> read_file(std::string_view path);
-  struct Free {
-    void operator()(char* p) const { std::free(p); }
-  };
-  std::unique_ptr<char, Free> data_;
-  std::size_t size_ = 0;
-};
-
 // Reads the file at `path` to its end, whatever size it claimed. A buffer
 // that cannot be had fails with "out of memory".
-Outcome<FileBytes> read_file(std::string_view path);
+Outcome<Bytes> read_file(std::string_view path);
 
 // Makes `content` the content of the file at `path`, creating it (0666 less
 // the umask) if needed. The new content goes to a temporary file in the same
@@ -35,13 +19,15 @@ Outcome<FileBytes> read_file(std::string_view path);
 // allows it), reaches stable storage and is then renamed over the file, so the
 // file holds either its old or its new content at every moment, also after a
 // failure or a crash. Visible effects are those of writing in place: an
-// existing file keeps its owner, group and permission bits, a symbolic link
-// keeps pointing to the file it names, and failures carry the messages an
-// in-place write gives. Where a replacement cannot keep what an in-place
-// write keeps, the file is written in place: targets that are not regular
-// files (devices, pipes, descriptors under /proc), hard-linked files, files
-// with set-user-ID, set-group-ID or sticky bits, files whose owner and group
-// a new file could not be given, and directories that take no new file.
+// existing file keeps its owner, group, permission bits and extended
+// attributes (ACLs among them), a symbolic link keeps pointing to the file it
+// names, and failures carry the messages an in-place write gives. Where a
+// replacement cannot keep what an in-place write keeps, the file is written
+// in place: targets that are not regular files (devices, pipes, descriptors
+// under /proc), mount points, hard-linked files, files with set-user-ID,
+// set-group-ID or sticky bits, files whose owner and group or extended
+// attributes a new file could not be given, and directories that take no new
+// file.
 Outcome<void> replace_file(std::string_view path, std::string_view content);
 
 }  // namespace morvane::lockfile

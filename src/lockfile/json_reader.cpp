@@ -6,30 +6,21 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <optional>
 #include <span>
 #include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "common/scan.hpp"
 #include "lockfile/json_syntax.hpp"
 
 namespace morvane::lockfile {
 namespace {
 
 class Reader;
-
-std::uint64_t load8(const char* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-std::uint32_t load4(const char* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 // Whether the `n` bytes at `a` and at `b` are equal. Names and keys are
 // short: a few overlapping loads of eight or four bytes, not a call.
@@ -71,80 +62,79 @@ bool less_text(std::string_view a, std::string_view b) {
   return a.size() < b.size();
 }
 
-// Up to this many members, sorting by insertion beats a general sort.
+// Up to this many items, sorting by insertion beats a general sort.
 constexpr std::size_t max_small_sort = 16;
 
-// Puts a skill's dependencies in key order (stable, so of equal keys the last
-// to arrive comes last) and keeps only the last of each key at the front.
-// Returns how many members are kept.
-std::size_t sort_unique(std::span<DocumentView::Dependency> members) {
-  auto less = [](const DocumentView::Dependency& a, const DocumentView::Dependency& b) {
-    return less_text(a.first, b.first);
+// Puts the items of `all` from `first` on in ascending order of their keys'
+// bytes (`key_of(item)`) and keeps only the last of equal keys. Lists already
+// in order, as this library writes them, cost one pass.
+template <class T, class KeyOf>
+void sort_keep_last(std::vector<T>& all, std::size_t first, KeyOf key_of) {
+  const std::span<T> items = std::span(all).subspan(first);
+  auto in_order = [&](const T& a, const T& b) { return less_text(key_of(a), key_of(b)); };
+  if (std::adjacent_find(items.begin(), items.end(), [&](const T& a, const T& b) { return !in_order(a, b); }) ==
+      items.end()) {
+    return;
+  }
+  auto last_of_its_key = [&](std::span<const T> sorted, std::size_t i) {
+    return i + 1 == sorted.size() || !same_text(key_of(sorted[i + 1]), key_of(sorted[i]));
   };
-  if (members.size() <= max_small_sort) {
-    for (std::size_t i = 1; i < members.size(); ++i) {
-      const auto item = members[i];
+  if (items.size() <= max_small_sort) {
+    // Stable: of equal keys, the last to arrive comes last.
+    for (std::size_t i = 1; i < items.size(); ++i) {
+      const T item = items[i];
       std::size_t j = i;
-      for (; j > 0 && less(item, members[j - 1]); --j) members[j] = members[j - 1];
-      members[j] = item;
+      for (; j > 0 && in_order(item, items[j - 1]); --j) items[j] = items[j - 1];
+      items[j] = item;
     }
-  } else {
-    std::stable_sort(members.begin(), members.end(), less);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < items.size(); ++i)
+      if (last_of_its_key(items, i)) items[kept++] = items[i];
+    all.resize(first + kept);
+    return;
   }
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < members.size(); ++i) {
-    if (i + 1 < members.size() && same_text(members[i + 1].first, members[i].first)) continue;
-    members[kept++] = members[i];
-  }
-  return kept;
-}
-
-// Puts the skills in name order; of several entries with one name the last
-// to arrive stays. Documents this library wrote are already in order and
-// cost one pass.
-void sort_entries(std::vector<EntryView>& entries) {
-  auto not_ascending = [](const EntryView& a, const EntryView& b) { return !less_text(a.name, b.name); };
-  if (std::adjacent_find(entries.begin(), entries.end(), not_ascending) == entries.end()) return;
-
-  // Names tend to share a prefix ("skill-0..."): past the prefix that all of
-  // them share, eight bytes as one number (zero bytes past a name's end)
-  // order most pairs without a byte comparison. A smaller number always
-  // means a smaller name; equal numbers leave it to the whole names.
-  std::size_t shared = entries[0].name.size();
-  for (const EntryView& e : entries) {
-    const std::string_view first = entries[0].name;
-    const std::size_t n = std::min(shared, e.name.size());
+  // Keys tend to share a prefix ("skill-0..."): past the prefix that all of
+  // them share, eight bytes as one number (zero bytes past a key's end) order
+  // most pairs without a byte comparison. A smaller number always means a
+  // smaller key; equal numbers leave it to the whole keys.
+  const std::string_view first_key = key_of(items[0]);
+  std::size_t shared = first_key.size();
+  for (const T& item : items) {
+    const std::string_view key = key_of(item);
     std::size_t k = 0;
-    while (k < n && first[k] == e.name[k]) ++k;
+    while (k < std::min(shared, key.size()) && first_key[k] == key[k]) ++k;
     shared = k;
   }
   struct Key {
     std::uint64_t head;
-    std::string_view name;
-    std::size_t index;  // the entry's place, which breaks ties between equal names
+    std::string_view key;
+    std::size_t index;  // the item's place, which breaks ties between equal keys
   };
   std::vector<Key> order;
-  order.reserve(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::string_view name = entries[i].name;
+  order.reserve(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const std::string_view key = key_of(items[i]);
     std::uint64_t head = 0;
     for (std::size_t k = shared; k < shared + 8; ++k)
-      head = head << 8 | (k < name.size() ? static_cast<unsigned char>(name[k]) : 0u);
-    order.push_back(Key{head, name, i});
+      head = head << 8 | (k < key.size() ? static_cast<unsigned char>(key[k]) : 0u);
+    order.push_back(Key{head, key, i});
   }
   std::sort(order.begin(), order.end(), [](const Key& a, const Key& b) {
     if (a.head != b.head) return a.head < b.head;
-    if (!same_text(a.name, b.name)) return less_text(a.name, b.name);
+    if (!same_text(a.key, b.key)) return less_text(a.key, b.key);
     return a.index < b.index;
   });
-  // Each entry, which is large, is copied once.
-  std::vector<EntryView> sorted;
+  // Each item, which may be large, is copied once.
+  std::vector<T> sorted;
   sorted.reserve(order.size());
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    if (i + 1 < order.size() && same_text(order[i + 1].name, order[i].name)) continue;
-    sorted.push_back(entries[order[i].index]);
+  for (std::size_t i = 0; i < order.size(); ++i)
+    if (i + 1 == order.size() || !same_text(order[i + 1].key, order[i].key)) sorted.push_back(items[order[i].index]);
+  if (first == 0) {
+    all = std::move(sorted);
+  } else {
+    all.resize(first);
+    all.insert(all.end(), sorted.begin(), sorted.end());
   }
-  entries = std::move(sorted);
 }
 
 // Whether a record may be written without a field. An array form holds the
@@ -170,7 +160,7 @@ struct Field {
 // decoded into the document's own storage.
 class Reader : private JsonCursor {
  public:
-  Reader(std::string_view text, DocumentView& doc) : JsonCursor(text), doc_(doc) {}
+  Reader(std::string_view text, Lockfile& doc) : JsonCursor(text), doc_(doc) {}
   using JsonCursor::error;
 
   bool document();
@@ -202,7 +192,7 @@ class Reader : private JsonCursor {
   }
 
   // The score and its spelling, which the writers take its digits from.
-  bool audit_score(EntryView& entry) {
+  bool audit_score(LockEntry& entry) {
     if (!next_byte(Syntax::EofValue)) return false;
     if (peek() == 'n') {
       entry.audit_score.reset();
@@ -244,7 +234,7 @@ class Reader : private JsonCursor {
 
   // The members go to the end of the document's dependencies, where they are
   // then put in key order, each key once.
-  bool dependencies(EntryView& entry) {
+  bool dependencies(LockEntry& entry) {
     const std::size_t first = doc_.dependencies.size();
     const bool read = map([&](std::string_view name) {
       // The key is kept before the value is read: it may be in the scratch buffer.
@@ -252,20 +242,17 @@ class Reader : private JsonCursor {
       return text(dep.second);
     });
     if (!read) return false;
-    const std::span<DocumentView::Dependency> members(doc_.dependencies.begin() + static_cast<std::ptrdiff_t>(first),
-                                                      doc_.dependencies.end());
-    const std::size_t count = sort_unique(members);
-    doc_.dependencies.resize(first + count);
+    sort_keep_last(doc_.dependencies, first, [](const Lockfile::Dependency& d) { return d.first; });
     entry.first_dependency = first;
-    entry.dependency_count = count;
+    entry.dependency_count = doc_.dependencies.size() - first;
     return true;
   }
 
   // These read records, so they follow the tables.
   bool skills();
-  bool permissions(PermissionsView& out);
-  bool optional_network(PermissionsView& out);
-  bool optional_filesystem(PermissionsView& out);
+  bool permissions(EntryPermissions& out);
+  bool optional_network(EntryPermissions& out);
+  bool optional_filesystem(EntryPermissions& out);
 
  private:
   // A record given as an object or as an array of its fields; `name` is what
@@ -346,39 +333,43 @@ class Reader : private JsonCursor {
     return doc_.decoded.emplace_back(text);
   }
 
-  DocumentView& doc_;
+  Lockfile& doc_;
 };
 
 // The records' fields, in the order of their array form. A new field is one
 // row here and one member of the record.
-constexpr Field<DocumentView> lockfile_fields[] = {
-    {"lockfileVersion", Presence::Required, [](Reader& r, DocumentView& d) { return r.u32(d.lockfileVersion); }},
-    {"skills", Presence::Required, [](Reader& r, DocumentView&) { return r.skills(); }},
+constexpr Field<Lockfile> lockfile_fields[] = {
+    {"lockfileVersion", Presence::Required, [](Reader& r, Lockfile& d) { return r.u32(d.lockfileVersion); }},
+    {"skills", Presence::Required, [](Reader& r, Lockfile&) { return r.skills(); }},
 };
 
-constexpr Field<EntryView> lock_entry_fields[] = {
-    {"resolved", Presence::Required, [](Reader& r, EntryView& e) { return r.text(e.resolved); }},
-    {"integrity", Presence::Required, [](Reader& r, EntryView& e) { return r.text(e.integrity); }},
-    {"permissions", Presence::Required, [](Reader& r, EntryView& e) { return r.permissions(e.permissions); }},
-    {"audit_score", Presence::Optional, [](Reader& r, EntryView& e) { return r.audit_score(e); }},
-    {"dependencies", Presence::Defaulted, [](Reader& r, EntryView& e) { return r.dependencies(e); }},
+constexpr Field<LockEntry> lock_entry_fields[] = {
+    {"resolved", Presence::Required, [](Reader& r, LockEntry& e) { return r.text(e.resolved); }},
+    {"integrity", Presence::Required, [](Reader& r, LockEntry& e) { return r.text(e.integrity); }},
+    {"permissions", Presence::Required, [](Reader& r, LockEntry& e) { return r.permissions(e.permissions); }},
+    {"audit_score", Presence::Optional, [](Reader& r, LockEntry& e) { return r.audit_score(e); }},
+    {"dependencies", Presence::Defaulted, [](Reader& r, LockEntry& e) { return r.dependencies(e); }},
 };
 
-constexpr Field<PermissionsView> permissions_fields[] = {
-    {"network", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_network(p); }},
-    {"filesystem", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_filesystem(p); }},
-    {"subprocess", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_bool(p.subprocess); }},
+constexpr Field<EntryPermissions> permissions_fields[] = {
+    {"network", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_network(p); }},
+    {"filesystem", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_filesystem(p); }},
+    {"subprocess", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_bool(p.subprocess); }},
 };
 
 // The network and filesystem parts are records of their own in the document,
-// read into the lists of the permissions that hold them.
-constexpr Field<PermissionsView> network_fields[] = {
-    {"outbound", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_text_list(p.outbound); }},
+// read into the permissions that hold them (one reader for all three keeps
+// the hot path small).
+constexpr Field<EntryPermissions> network_fields[] = {
+    {"outbound", Presence::Optional,
+     [](Reader& r, EntryPermissions& p) { return r.optional_text_list(p.network->outbound); }},
 };
 
-constexpr Field<PermissionsView> filesystem_fields[] = {
-    {"read", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_text_list(p.read); }},
-    {"write", Presence::Optional, [](Reader& r, PermissionsView& p) { return r.optional_text_list(p.write); }},
+constexpr Field<EntryPermissions> filesystem_fields[] = {
+    {"read", Presence::Optional,
+     [](Reader& r, EntryPermissions& p) { return r.optional_text_list(p.filesystem->read); }},
+    {"write", Presence::Optional,
+     [](Reader& r, EntryPermissions& p) { return r.optional_text_list(p.filesystem->write); }},
 };
 
 bool Reader::document() {
@@ -395,50 +386,43 @@ bool Reader::skills() {
     return record("struct LockEntry", lock_entry_fields, entry);
   });
   if (!read) return false;
-  sort_entries(entries);
+  sort_keep_last(entries, 0, [](const LockEntry& e) { return e.name; });
   return true;
 }
 
-bool Reader::permissions(PermissionsView& out) { return record("struct Permissions", permissions_fields, out); }
+bool Reader::permissions(EntryPermissions& out) { return record("struct Permissions", permissions_fields, out); }
 
-bool Reader::optional_network(PermissionsView& out) {
+// null, or a record whose lists start absent.
+bool Reader::optional_network(EntryPermissions& out) {
   if (!next_byte(Syntax::EofValue)) return false;
-  if (peek() == 'n') {
-    out.network = false;
-    out.outbound = TextRange{};
-    return literal("null");
-  }
-  out.network = true;
-  out.outbound = TextRange{};
+  out.network.reset();
+  if (peek() == 'n') return literal("null");
+  out.network.emplace();
   return record("struct NetworkPermissions", network_fields, out);
 }
 
-bool Reader::optional_filesystem(PermissionsView& out) {
+bool Reader::optional_filesystem(EntryPermissions& out) {
   if (!next_byte(Syntax::EofValue)) return false;
-  if (peek() == 'n') {
-    out.filesystem = false;
-    out.read = out.write = TextRange{};
-    return literal("null");
-  }
-  out.filesystem = true;
-  out.read = out.write = TextRange{};
+  out.filesystem.reset();
+  if (peek() == 'n') return literal("null");
+  out.filesystem.emplace();
   return record("struct FilesystemPermissions", filesystem_fields, out);
 }
 
 }  // namespace
 
-std::expected<DocumentView, JsonError> parse_lockfile_view(std::string_view text) {
-  DocumentView doc;
-  doc.source = text;
-  Reader reader(text, doc);
+std::expected<Lockfile, JsonError> parse_lockfile(Bytes text) {
+  Lockfile doc;
+  doc.source = std::move(text);
+  Reader reader(doc.source.view(), doc);
   if (!reader.document()) return std::unexpected(reader.error());
   return doc;
 }
 
 std::expected<Lockfile, JsonError> parse_lockfile(std::string_view text) {
-  auto doc = parse_lockfile_view(text);
-  if (!doc) return std::unexpected(std::move(doc.error()));
-  return to_records(*doc);
+  Bytes copy;
+  if (!copy.assign(text)) throw std::bad_alloc();
+  return parse_lockfile(std::move(copy));
 }
 
 }  // namespace morvane::lockfile

@@ -7,7 +7,7 @@
 
 #include "common/utf8.hpp"
 #include "lockfile/float_text.hpp"
-#include "lockfile/string_scan.hpp"
+#include "common/scan.hpp"
 
 namespace morvane::lockfile {
 namespace {
@@ -48,7 +48,6 @@ constexpr int hex_value(char c) {
 // each double quote and backslash and JSON-style escapes for control
 // characters (C0, DEL and C1), so that the message stays on one line.
 std::string describe_string(std::string_view text) {
-  static constexpr char hex_digits[] = "0123456789abcdef";
   std::string out = "string \"";
   out.reserve(out.size() + text.size() + 1);
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lockfile/string_scan.hpp"
+#include "common/scan.hpp"
 
 namespace morvane::lockfile {
 
@@ -44,8 +44,6 @@ enum class Syntax : unsigned char {
   LoneLeadingSurrogate,
   UnexpectedEndOfHexEscape,
 };
-
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // The first byte of a number.
 constexpr bool starts_number(char c) { return c == '-' || is_digit(c); }

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "lockfile/float_text.hpp"
-#include "lockfile/string_scan.hpp"
+#include "common/scan.hpp"
 
 namespace morvane::lockfile {
 namespace {
@@ -57,7 +57,6 @@ class Output {
   // `text` between double quotes with exactly the string-special bytes
   // escaped; every other byte, UTF-8 included, is copied as it is.
   void string(std::string_view text) {
-    static constexpr char hex_digits[] = "0123456789abcdef";
     room(text.size() + 2);
     put('"');
     const char* run = text.data();
@@ -104,17 +103,17 @@ class Output {
 template <bool Pretty>
 class Writer {
  public:
-  Writer(Output& out, const DocumentView& doc) : out_(out), doc_(doc) {}
+  Writer(Output& out, const Lockfile& doc, Spelling spelling) : out_(out), doc_(doc), spelling_(spelling) {}
 
   void lockfile() {
     begin('{');
     field("lockfileVersion");
     char digits[std::numeric_limits<std::uint32_t>::digits10 + 1];
     const char* const digits_end = std::to_chars(digits, digits + sizeof digits, doc_.lockfileVersion).ptr;
-    text(std::string_view(digits, static_cast<std::size_t>(digits_end - digits)));
+    raw(std::string_view(digits, static_cast<std::size_t>(digits_end - digits)));
     field("skills");
     begin('{');
-    for (const EntryView& entry : doc_.skills) {
+    for (const LockEntry& entry : doc_.skills) {
       key(entry.name);
       lock_entry(entry);
     }
@@ -123,7 +122,7 @@ class Writer {
   }
 
  private:
-  void lock_entry(const EntryView& entry) {
+  void lock_entry(const LockEntry& entry) {
     begin('{');
     field("resolved");
     string(entry.resolved);
@@ -134,14 +133,14 @@ class Writer {
     field("audit_score");
     if (entry.audit_score && std::isfinite(*entry.audit_score)) {
       number_.clear();
-      if (entry.audit_score_spelled.empty()) {
+      if (entry.audit_score_spelled.empty() || spelling_ == Spelling::Recomputed) {
         append_float(number_, *entry.audit_score);
       } else {
         append_float(number_, *entry.audit_score, entry.audit_score_spelled);
       }
-      text(number_);
+      raw(number_);
     } else {
-      text("null");
+      raw("null");
     }
     field("dependencies");
     begin('{');
@@ -153,36 +152,36 @@ class Writer {
     end('}');
   }
 
-  void permissions(const PermissionsView& perms) {
+  void permissions(const EntryPermissions& perms) {
     begin('{');
     field("network");
     if (perms.network) {
       begin('{');
       field("outbound");
-      text_list(perms.outbound);
+      text_list(perms.network->outbound);
       end('}');
     } else {
-      text("null");
+      raw("null");
     }
     field("filesystem");
     if (perms.filesystem) {
       begin('{');
       field("read");
-      text_list(perms.read);
+      text_list(perms.filesystem->read);
       field("write");
-      text_list(perms.write);
+      text_list(perms.filesystem->write);
       end('}');
     } else {
-      text("null");
+      raw("null");
     }
     field("subprocess");
-    text(perms.subprocess ? (*perms.subprocess ? "true" : "false") : "null");
+    raw(perms.subprocess ? (*perms.subprocess ? "true" : "false") : "null");
     end('}');
   }
 
   void text_list(const TextRange& list) {
     if (!list.present) {
-      text("null");
+      raw("null");
       return;
     }
     begin('[');
@@ -197,9 +196,7 @@ class Writer {
   // document was read from holds no byte that needs an escape, and is copied
   // without a look at its bytes.
   void string(std::string_view s) {
-    const auto at = reinterpret_cast<std::uintptr_t>(s.data());
-    const auto source = reinterpret_cast<std::uintptr_t>(doc_.source.data());
-    if (at >= source && s.size() <= doc_.source.size() && at - source <= doc_.source.size() - s.size()) {
+    if (spelling_ == Spelling::AsRead && doc_.in_source(s)) {
       out_.room(s.size() + 2);
       out_.put('"');
       out_.put(s);
@@ -210,7 +207,7 @@ class Writer {
   }
 
   // Bytes of the layout itself: literals, numbers, brackets.
-  void text(std::string_view bytes) {
+  void raw(std::string_view bytes) {
     out_.room(bytes.size());
     out_.put(bytes);
   }
@@ -255,7 +252,7 @@ class Writer {
   void key(std::string_view name) {
     item();
     string(name);
-    text(Pretty ? ": " : ":");
+    raw(Pretty ? ": " : ":");
   }
 
   void line_break() {
@@ -267,33 +264,31 @@ class Writer {
   }
 
   Output& out_;
-  const DocumentView& doc_;
+  const Lockfile& doc_;
+  const Spelling spelling_;
   std::size_t depth_ = 0;
   bool empty_ = true;   // no member or element yet in the innermost open container
   std::string number_;  // the text of the audit score being written
 };
 
+// The size of the text the document was read from is a close guess of the
+// compact layout's size, and twice it a generous one of the indented
+// layout's: the output then grows rarely (each time copying what it holds),
+// and room reserved in a large block but never written is not backed by
+// memory.
 template <bool Pretty>
-std::string write(const DocumentView& doc, std::size_t size_hint) {
+std::string write(const Lockfile& doc, Spelling spelling) {
   std::string text;
-  Output out(text, size_hint);
-  Writer<Pretty>(out, doc).lockfile();
+  Output out(text, (Pretty ? 2 : 1) * doc.source.view().size() + 1);
+  Writer<Pretty>(out, doc, spelling).lockfile();
   out.finish();
   return text;
 }
 
 }  // namespace
 
-std::string to_json_compact(const DocumentView& doc, std::size_t size_hint) { return write<false>(doc, size_hint); }
+std::string to_json_compact(const Lockfile& doc, Spelling spelling) { return write<false>(doc, spelling); }
 
-std::string to_json_pretty(const DocumentView& doc, std::size_t size_hint) { return write<true>(doc, size_hint); }
-
-std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint) {
-  return to_json_compact(view_of(lockfile), size_hint);
-}
-
-std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint) {
-  return to_json_pretty(view_of(lockfile), size_hint);
-}
+std::string to_json_pretty(const Lockfile& doc, Spelling spelling) { return write<true>(doc, spelling); }
 
 }  // namespace morvane::lockfile

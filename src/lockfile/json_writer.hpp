@@ -1,25 +1,24 @@
 // The two written layouts of a lockfile. Writing cannot fail: every value of
-// the records has a JSON form.
+// the document has a JSON form.
 #pragma once
 
-#include <cstddef>
 #include <string>
 
-#include "lockfile/document_view.hpp"
-#include "lockfile/records.hpp"
+#include "lockfile/document.hpp"
 
 namespace morvane::lockfile {
 
-// Both reserve `size_hint` bytes before writing. The size of the text that the
-// document was read from is a close guess: the output then grows rarely, and
-// room reserved in a large block but never written is not backed by memory.
+// How the document's texts and scores are spelled in the output. AsRead
+// copies a text that was read without escapes as it stands and takes a
+// score's digits from its spelling where they are already the shortest;
+// Recomputed escapes every text and writes every score from its value. Both
+// give the same bytes: AsRead does less work.
+enum class Spelling { AsRead, Recomputed };
 
 // One line, no whitespace between tokens, no trailing line feed.
-std::string to_json_compact(const Lockfile& lockfile, std::size_t size_hint = 0);
-std::string to_json_compact(const DocumentView& doc, std::size_t size_hint = 0);
+std::string to_json_compact(const Lockfile& doc, Spelling spelling = Spelling::AsRead);
 
 // Two spaces per level, one member or element per line, no trailing line feed.
-std::string to_json_pretty(const Lockfile& lockfile, std::size_t size_hint = 0);
-std::string to_json_pretty(const DocumentView& doc, std::size_t size_hint = 0);
+std::string to_json_pretty(const Lockfile& doc, Spelling spelling = Spelling::AsRead);
 
 }  // namespace morvane::lockfile

@@ -88,9 +88,8 @@ void refuse(PyObject* o, const char* expected, const char* param) {
   wrap_argument_error(param);
 }
 
-bool bind(const char* name, std::initializer_list<const char*> param_list, std::size_t required, PyObject* args,
-          PyObject* kwargs, std::span<PyObject*> out) {
-  const std::span<const char* const> params(param_list.begin(), param_list.size());
+bool bind_slots(const char* name, std::span<const char* const> params, std::size_t required, PyObject* args,
+                PyObject* kwargs, std::span<PyObject*> out) {
   const auto nparams = static_cast<Py_ssize_t>(params.size());
   const auto nrequired = static_cast<Py_ssize_t>(required);
   std::fill(out.begin(), out.end(), nullptr);

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstddef>
-#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,12 +19,21 @@
 
 namespace morvane::py {
 
+// What bind() below does, on a list and slots it has checked to be one length.
+bool bind_slots(const char* name, std::span<const char* const> params, std::size_t required, PyObject* args,
+                PyObject* kwargs, std::span<PyObject*> out);
+
 // Fills `out` (one borrowed slot per parameter, null where not given) from the
 // positional tuple and the keyword dictionary; returns false with TypeError
 // set when the call does not fit. `name` is the callable's ("read_lockfile",
 // "Permissions.__new__"); the leading `required` parameters have no default.
-bool bind(const char* name, std::initializer_list<const char*> params, std::size_t required, PyObject* args,
-          PyObject* kwargs, std::span<PyObject*> out);
+// The parameter list and the slots share one length, so a call whose array
+// does not fit its list does not compile.
+template <std::size_t N>
+bool bind(const char* name, const char* const (&params)[N], std::size_t required, PyObject* args,
+          PyObject* kwargs, PyObject* (&out)[N]) {
+  return bind_slots(name, params, required, args, kwargs, out);
+}
 
 // UTF-8 text of a str argument. The view points into `owner`, a bytes object.
 struct Utf8 {

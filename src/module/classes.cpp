@@ -30,7 +30,7 @@ namespace {
 
 struct PermissionsObject {
   PyObject_HEAD
-  Permissions record;
+  permissions::Permissions record;
 };
 
 struct ViolationObject {
@@ -38,7 +38,7 @@ struct ViolationObject {
   permissions::Violation violation;
 };
 
-const Permissions& record_of(PyObject* self) { return reinterpret_cast<PermissionsObject*>(self)->record; }
+const permissions::Permissions& record_of(PyObject* self) { return reinterpret_cast<PermissionsObject*>(self)->record; }
 const permissions::Violation& violation_of(PyObject* self) {
   return reinterpret_cast<ViolationObject*>(self)->violation;
 }
@@ -61,7 +61,7 @@ void deallocate(PyObject* self, Member Object::*member) {
 }
 
 // An optional list argument: absent or None leaves `out` absent; false with an error set.
-bool to_optional_texts(PyObject* o, const char* param, std::optional<TextList>& out) {
+bool to_optional_texts(PyObject* o, const char* param, std::optional<permissions::TextList>& out) {
   if (o == nullptr || o == Py_None) return true;
   auto list = to_utf8_list(o, param);
   if (!list) return false;
@@ -74,7 +74,7 @@ PyObject* permissions_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) n
     PyObject* arg[4];
     if (!bind("Permissions.__new__", {"network_outbound", "fs_read", "fs_write", "subprocess"}, 0, args, kwargs, arg))
       return nullptr;
-    std::optional<TextList> outbound, read, write;
+    std::optional<permissions::TextList> outbound, read, write;
     if (!to_optional_texts(arg[0], "network_outbound", outbound)) return nullptr;
     if (!to_optional_texts(arg[1], "fs_read", read)) return nullptr;
     if (!to_optional_texts(arg[2], "fs_write", write)) return nullptr;
@@ -84,9 +84,9 @@ PyObject* permissions_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) n
       if (!subprocess) return nullptr;
     }
 
-    Permissions record;
-    if (outbound) record.network = NetworkPermissions{std::move(outbound)};
-    if (read || write) record.filesystem = FilesystemPermissions{std::move(read), std::move(write)};
+    permissions::Permissions record;
+    if (outbound) record.network = permissions::NetworkPermissions{std::move(outbound)};
+    if (read || write) record.filesystem = permissions::FilesystemPermissions{std::move(read), std::move(write)};
     record.subprocess = subprocess;
 
     PyObject* self = allocate(reinterpret_cast<PyObject*>(cls));
@@ -99,10 +99,10 @@ PyObject* permissions_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) n
 void permissions_dealloc(PyObject* self) { deallocate(self, &PermissionsObject::record); }
 
 // A list of the record's flat view: a new list on every access, or None.
-template <const TextList* (Permissions::*List)() const>
+template <const permissions::TextList* (permissions::Permissions::*List)() const>
 PyObject* get_list(PyObject* self, void*) {
   return guarded([&] {
-    const TextList* list = (record_of(self).*List)();
+    const permissions::TextList* list = (record_of(self).*List)();
     return list ? to_python(*list) : none();
   });
 }
@@ -112,9 +112,9 @@ PyObject* get_subprocess(PyObject* self, void*) {
 }
 
 PyGetSetDef permissions_getset[] = {
-    {"network_outbound", get_list<&Permissions::network_outbound>, nullptr, nullptr, nullptr},
-    {"filesystem_read", get_list<&Permissions::filesystem_read>, nullptr, nullptr, nullptr},
-    {"filesystem_write", get_list<&Permissions::filesystem_write>, nullptr, nullptr, nullptr},
+    {"network_outbound", get_list<&permissions::Permissions::network_outbound>, nullptr, nullptr, nullptr},
+    {"filesystem_read", get_list<&permissions::Permissions::filesystem_read>, nullptr, nullptr, nullptr},
+    {"filesystem_write", get_list<&permissions::Permissions::filesystem_write>, nullptr, nullptr, nullptr},
     {"subprocess", get_subprocess, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
@@ -189,7 +189,7 @@ PyObject* permission_violation_class() {
   return violation_cell.get([] { return PyType_FromSpec(&violation_spec); });
 }
 
-std::optional<const Permissions*> to_permissions(PyObject* o, const char* param) {
+std::optional<const permissions::Permissions*> to_permissions(PyObject* o, const char* param) {
   PyObject* cls = permissions_class();
   if (!cls) return std::nullopt;
   // The class takes no subclasses, so an exact type test is the instance test.

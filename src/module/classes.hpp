@@ -17,7 +17,7 @@ PyObject* permission_violation_class();
 
 // The converter of a Permissions argument: the instance's record, borrowed
 // for the duration of the call.
-std::optional<const Permissions*> to_permissions(PyObject* o, const char* param);
+std::optional<const permissions::Permissions*> to_permissions(PyObject* o, const char* param);
 
 // A new PermissionViolation holding `v`'s texts; null with an error set.
 PyObject* new_permission_violation(permissions::Violation&& v);

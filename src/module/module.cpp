@@ -6,13 +6,10 @@
 //   is_domain_allowed, is_path_allowed, verify_integrity, extract_tarball,
 //   resolve_version, read_lockfile, write_lockfile
 //   __all__ = [the eleven names above, in that order]
-//   _inflater = "zlib-ng 2.3.3"  # or "zlib 1.2.13": the library under
-//                                 # extract_tarball, as this build has it
 //
 // Multi-phase initialisation: PyInit returns the definition and the single
 // exec slot fills the module. The class objects are process-wide; a fresh
 // import creates new function objects around them.
-#include "archive/inflater.hpp"
 #include "module/binding.hpp"
 #include "module/boundary.hpp"
 #include "module/classes.hpp"
@@ -57,8 +54,6 @@ int exec_module(PyObject* module) noexcept {
     if (!module_name) return nullptr;
     for (PyMethodDef& def : module_functions())
       if (!add_function(module, module_name.get(), &def)) return nullptr;
-    Ref inflater = Ref::steal(PyUnicode_FromString(archive::Inflater::library()));
-    if (!inflater || PyObject_SetAttrString(module, "_inflater", inflater.get()) < 0) return nullptr;
     if (PyMethodDef* probe = fault_probe_function())
       if (!add_function(module, module_name.get(), probe, false)) return nullptr;
     return none();

@@ -1,13 +1,13 @@
 // The permissions record: what a skill requests or what a project's budget
-// allows. One type serves the Python Permissions class, the budget checks and
-// the lockfile, so it knows nothing of Python or JSON.
+// allows. One type serves the Python Permissions class and the budget checks,
+// so it knows nothing of Python.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace morvane {
+namespace morvane::permissions {
 
 using TextList = std::vector<std::string>;
 
@@ -41,4 +41,4 @@ struct Permissions {
   }
 };
 
-}  // namespace morvane
+}  // namespace morvane::permissions

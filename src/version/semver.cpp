@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "common/scan.hpp"
+
 namespace morvane::version {
 namespace {
 
@@ -11,8 +13,6 @@ struct Parsed {
   T value;
   std::string_view rest;
 };
-
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr bool is_identifier_char(char c) {
   return is_digit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';

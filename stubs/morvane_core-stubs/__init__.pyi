@@ -15,10 +15,6 @@ __all__ = [
     "write_lockfile",
 ]
 
-# The inflater this build reads gzip streams with: "zlib-ng 2.3.3", or
-# "zlib 1.2.13" in a build from source without zlib-ng.
-_inflater: str
-
 @final
 class Permissions:
     """A permission set: what a skill requests, or what a project's budget allows."""

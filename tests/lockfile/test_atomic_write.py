@@ -1,5 +1,6 @@
 """The target holds its old or its new complete content at every moment."""
 
+import errno
 import json
 import os
 import random
@@ -11,6 +12,11 @@ import time
 import pytest
 
 import morvane_core
+
+
+def os_text(errnum):
+    """The message of a system failure: this system's text for the number, then the number."""
+    return f"{os.strerror(errnum)} (os error {errnum})"
 
 
 def big_doc(version, skills=3000):
@@ -53,7 +59,7 @@ def test_failure_after_the_temporary_file_was_created_keeps_the_old_content(tmp_
     source.write_text(big_doc(2, skills=500))
 
     result = run_child(FAIL_AFTER_CREATING, str(path), str(source))
-    assert result.stdout == "OSError ('File too large (os error 27)',)\n", result.stderr
+    assert result.stdout == f"OSError ({os_text(errno.EFBIG)!r},)\n", result.stderr
     assert path.read_bytes() == old
     assert oct(os.stat(path).st_mode & 0o777) == oct(0o640)
     assert sorted(os.listdir(tmp_path)) == ["new.json", "skills.lock"]
@@ -63,13 +69,14 @@ def test_failure_when_creating_a_new_file_leaves_nothing(tmp_path):
     source = tmp_path / "new.json"
     source.write_text(big_doc(2, skills=500))
     result = run_child(FAIL_AFTER_CREATING, str(tmp_path / "fresh.lock"), str(source))
-    assert result.stdout == "OSError ('File too large (os error 27)',)\n", result.stderr
+    assert result.stdout == f"OSError ({os_text(errno.EFBIG)!r},)\n", result.stderr
     assert sorted(os.listdir(tmp_path)) == ["new.json"]
 
 
 WRITE_FOREVER = r"""
 import sys
 import morvane_core
+
 path, a, b = sys.argv[1], open(sys.argv[2]).read(), open(sys.argv[3]).read()
 sys.stdout.write("ready\n")
 sys.stdout.flush()
@@ -102,7 +109,7 @@ def start_writer(path, a, b):
     return writer
 
 
-def test_writer_killed_at_random_moments_leaves_a_complete_document(two_documents):
+def test_writer_killed_at_random_moments_leaves_a_complete_document(two_documents, build_records):
     path, a, b, expected = two_documents
     rng = random.Random(20240607)
     for _ in range(40):
@@ -112,13 +119,14 @@ def test_writer_killed_at_random_moments_leaves_a_complete_document(two_document
         writer.wait()
         writer.stdout.close()
         assert morvane_core.read_lockfile(str(path)) in expected
-    # The new content has a name only between the link that names it and the
-    # rename, a few microseconds of each write: a kill seldom leaves one
-    # behind, and nothing else ever. (Named from the start, about a third of
-    # the kills left one.)
+    # On Linux the new content has a name only between the link that names it
+    # and the rename, a few microseconds of each write: a kill seldom leaves
+    # one behind, and nothing else ever. Elsewhere it is named from the start,
+    # and about a third of the kills leave one.
     leftovers = [n for n in os.listdir(path.parent) if n != "skills.lock"]
     assert all(n.startswith(".skills.lock.") and n.endswith(".tmp") for n in leftovers)
-    assert len(leftovers) <= 2, leftovers
+    if build_records["system calls"] == "linux":
+        assert len(leftovers) <= 2, leftovers
 
 
 def test_reads_during_writes_see_complete_documents(two_documents):

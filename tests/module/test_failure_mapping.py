@@ -1,8 +1,16 @@
 """Reported failures reach Python as the exact class with the message as its only argument."""
 
+import errno
+import os
+
 import pytest
 
 import morvane_core as m
+
+
+def os_text(errnum):
+    """The message of a system failure: this system's text for the number, then the number."""
+    return f"{os.strerror(errnum)} (os error {errnum})"
 
 
 def permission_failure():
@@ -20,7 +28,7 @@ def value_failure():
 CASES = [
     (lambda tmp: permission_failure(), PermissionError,
      "Permission denied: s requires subprocess access, but project budget does not allow it"),
-    (os_failure, OSError, "No such file or directory (os error 2)"),
+    (os_failure, OSError, os_text(errno.ENOENT)),
     (lambda tmp: m.extract_tarball(b"", str(tmp / "d")), OSError, "IO error: unexpected end of file"),
     (lambda tmp: value_failure(), ValueError, None),
 ]

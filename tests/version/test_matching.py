@@ -19,11 +19,12 @@ def admits(range_text, version):
     return result == version
 
 
-def table(*rows):
-    return [pytest.param(r, v, e, id=f"{r} | {v}") for r, v, e in rows]
+def table(name, *rows):
+    return [pytest.param(r, v, e, id=f"{name}: {r} | {v}") for r, v, e in rows]
 
 
 EXACT_AND_WILDCARD = table(
+    "exact and wildcard",
     ("=1.2.3", "1.2.3", True),
     ("=1.2.3", "1.2.3+build.1", True),
     ("=1.2.3", "1.2.4", False),
@@ -56,6 +57,7 @@ EXACT_AND_WILDCARD = table(
 )
 
 GREATER = table(
+    "greater",
     (">1.2.3", "1.2.4", True),
     (">1.2.3", "1.3.0", True),
     (">1.2.3", "2.0.0", True),
@@ -80,6 +82,7 @@ GREATER = table(
 )
 
 GREATER_OR_EQUAL = table(
+    "greater or equal",
     (">=1.2", "1.2.0", True),
     (">=1.2", "1.2.9", True),
     (">=1.2", "1.1.9", False),
@@ -100,6 +103,7 @@ GREATER_OR_EQUAL = table(
 )
 
 LESS = table(
+    "less",
     ("<1.2", "1.1.9", True),
     ("<1.2", "1.2.0", False),
     ("<1.2.3", "1.2.2", True),
@@ -119,6 +123,7 @@ LESS = table(
 )
 
 LESS_OR_EQUAL = table(
+    "less or equal",
     ("<=1.2", "1.2.9", True),
     ("<=1.2", "1.2.0", True),
     ("<=1.2", "1.3.0", False),
@@ -134,6 +139,7 @@ LESS_OR_EQUAL = table(
 )
 
 TILDE = table(
+    "tilde",
     ("~1.2.3", "1.2.3", True),
     ("~1.2.3", "1.2.9", True),
     ("~1.2.3", "1.2.2", False),
@@ -162,6 +168,7 @@ TILDE = table(
 )
 
 CARET = table(
+    "caret",
     ("^1.2.3", "1.2.3", True),
     ("^1.2.3", "1.9.0", True),
     ("^1.2.3", "1.2.2", False),
@@ -227,6 +234,7 @@ CARET = table(
 )
 
 PRERELEASE_RULE = table(
+    "pre-release rule",
     ("*", "5.0.0", True),
     ("*", "5.0.0-rc.1", False),
     ("x", "0.0.0-0", False),
@@ -251,43 +259,11 @@ PRERELEASE_RULE = table(
 )
 
 
-@pytest.mark.parametrize("range_text, version, expected", EXACT_AND_WILDCARD)
-def test_exact_and_wildcard(range_text, version, expected):
-    assert admits(range_text, version) is expected
-
-
-@pytest.mark.parametrize("range_text, version, expected", GREATER)
-def test_greater(range_text, version, expected):
-    assert admits(range_text, version) is expected
-
-
-@pytest.mark.parametrize("range_text, version, expected", GREATER_OR_EQUAL)
-def test_greater_or_equal(range_text, version, expected):
-    assert admits(range_text, version) is expected
-
-
-@pytest.mark.parametrize("range_text, version, expected", LESS)
-def test_less(range_text, version, expected):
-    assert admits(range_text, version) is expected
-
-
-@pytest.mark.parametrize("range_text, version, expected", LESS_OR_EQUAL)
-def test_less_or_equal(range_text, version, expected):
-    assert admits(range_text, version) is expected
-
-
-@pytest.mark.parametrize("range_text, version, expected", TILDE)
-def test_tilde(range_text, version, expected):
-    assert admits(range_text, version) is expected
-
-
-@pytest.mark.parametrize("range_text, version, expected", CARET)
-def test_caret(range_text, version, expected):
-    assert admits(range_text, version) is expected
-
-
-@pytest.mark.parametrize("range_text, version, expected", PRERELEASE_RULE)
-def test_prerelease_rule_of_ranges(range_text, version, expected):
+@pytest.mark.parametrize(
+    "range_text, version, expected",
+    EXACT_AND_WILDCARD + GREATER + GREATER_OR_EQUAL + LESS + LESS_OR_EQUAL + TILDE + CARET + PRERELEASE_RULE,
+)
+def test_admits(range_text, version, expected):
     assert admits(range_text, version) is expected
 
 
