@@ -52,6 +52,8 @@ for target in "${targets[@]}"; do
   case "$target" in aarch64-*) cpu=arm64 ;; *) cpu=${target%%-*} ;; esac
   report=$(python3 scripts/macos/macho_exports.py "$out/morvane_core-$target.abi3.so" _PyInit_morvane_core) || status=1
   echo "$report"
+  # What the library records of its build: its inflater and its system calls.
+  LC_ALL=C grep -ao 'morvane_core [a-z ]*: [ -~]*' "$out/morvane_core-$target.abi3.so" | sort -u | sed 's/^/  /'
   if ! grep -q ": $cpu bundle, macOS ${target##*-macos.} or later," <<<"$report"; then
     echo "not a $cpu bundle for macOS ${target##*-macos.}" >&2
     status=1
