@@ -16,7 +16,7 @@
 # OpenSSL: the interpreter has no ssl module, so pip installs only from local
 # files (scripts/musl/venv.sh fetches them with this machine's pip), and
 # hashlib uses CPython's own SHA-2. sqlite3, bz2, lzma and readline are left
-# out too. About 15 minutes on 2 cores; the cache entry is keyed by this
+# out too. About 5 minutes on 2 cores; the cache entry is keyed by this
 # script, the source packages' versions, the musl toolchain's and the loader's.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")/..
@@ -60,7 +60,7 @@ cp -r "${trees[2]}" "$work/libffi"
 (cd "$work/libffi" && CFLAGS="-O2 -fPIC -idirafter $kinc" ./configure -q --disable-shared --enable-static --with-pic \
     --disable-docs --disable-multi-os-directory --prefix="$deps" >/dev/null && make -s -j"$jobs" >/dev/null 2>&1 && make -s install >/dev/null)
 
-echo "== CPython for musl (about 15 minutes)" >&2
+echo "== CPython for musl (about 5 minutes)" >&2
 # configure compares gcc's -print-multiarch (x86_64-linux-gnu) with the
 # triplet it finds in musl's headers (x86_64-linux-musl) and stops, and
 # setup.py adds /usr/include and /usr/lib of gcc's -print-multiarch (glibc's)
