@@ -4,7 +4,15 @@
 #include <unistd.h>
 
 #if MORVANE_LINUX_CALLS
+// musl from 1.2.5 declares statx in <sys/stat.h>, where the kernel's
+// <linux/stat.h> would declare it again; glibc from 2.28 includes the kernel's
+// header there itself. Older C libraries declare nothing of statx.
+#ifndef STATX_TYPE
 #include <linux/stat.h>
+#endif
+#ifndef STATX_ATTR_MOUNT_ROOT
+#define STATX_ATTR_MOUNT_ROOT 0x00002000  // the kernel's value (Linux 5.8 on), which musl's header lacks
+#endif
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #elif defined(__APPLE__)
