@@ -30,10 +30,12 @@ namespace {
 
 // Which system calls this build makes, kept in the library's read-only data
 // for a reader of the file's bytes (the tests, to know which paths to expect).
+// Nothing refers to it: `retain` keeps a linker that drops unreferenced
+// sections (zig's, for the release wheels) from dropping it.
 #if MORVANE_LINUX_CALLS
-[[gnu::used]] constexpr char build_system_calls[] = "morvane_core system calls: linux";
+[[gnu::used, gnu::retain]] constexpr char build_system_calls[] = "morvane_core system calls: linux";
 #else
-[[gnu::used]] constexpr char build_system_calls[] = "morvane_core system calls: portable";
+[[gnu::used, gnu::retain]] constexpr char build_system_calls[] = "morvane_core system calls: portable";
 #endif
 
 }  // namespace
