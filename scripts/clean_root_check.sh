@@ -17,10 +17,11 @@
 # Run as root; needs debootstrap and unshare, and reaches Debian's archive and
 # the package index. A root of another architecture runs through qemu-user:
 # the script installs qemu-user-static and binfmt-support if they are missing,
-# mounts binfmt_misc and enables the emulator. The root is kept in
-# build/clean-root/SUITE-ARCH and reused by later runs (the wheel, the sdist
-# and the virtual environment are replaced each time). It runs inside a mount
-# namespace of its own, so nothing stays mounted when the script ends.
+# mounts binfmt_misc and enables the emulator. The root is kept in the cache
+# outside the clone (scripts/cache.sh), keyed by what debootstrap is asked
+# for, and reused by later runs (the wheel, the sdist and the virtual
+# environment are replaced each time). It runs inside a mount namespace of its
+# own, so nothing stays mounted when the script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dist=$(realpath "${1:-dist}")
@@ -29,18 +30,20 @@ host_arch=$(dpkg --print-architecture)
 arch=${3:-$host_arch}
 shift $(($# < 3 ? $# : 3))
 pytest_args=("$@")
-root=$PWD/build/clean-root/$suite-$arch
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+. scripts/cache.sh
+debootstrap_args=(--arch="$arch" --variant=minbase --include=python3,python3-venv,python3-pip "$suite")
+root=$(cache_entry clean-root "$suite-$arch" "$(cache_key "${debootstrap_args[@]}" "$mirror")")/root
 case "$arch" in
   amd64) machine=x86_64 ;;
   arm64) machine=aarch64 ;;
   *) echo "no release wheel for the architecture '$arch' (amd64 or arm64)" >&2; exit 1 ;;
 esac
 
-wheels=("$dist"/morvane_core-*_"$machine".whl)
+wheels=("$dist"/morvane_core-*-manylinux*_"$machine".whl)
 sdists=("$dist"/morvane_core-*.tar.gz)
 [ ${#wheels[@]} -eq 1 ] && [ -f "${wheels[0]}" ] && [ ${#sdists[@]} -eq 1 ] && [ -f "${sdists[0]}" ] ||
-  { echo "want one $machine wheel and one sdist in $dist: run scripts/build_release.sh" >&2; exit 1; }
+  { echo "want one manylinux $machine wheel and one sdist in $dist: run scripts/build_release.sh" >&2; exit 1; }
 
 need=()
 command -v debootstrap >/dev/null || need+=(debootstrap)
@@ -57,10 +60,11 @@ if [ "$arch" != "$host_arch" ]; then
   update-binfmts --enable "qemu-$machine"
 fi
 
-if [ ! -x "$root/usr/bin/python3" ]; then
-  rm -rf "$root"
+if ! cache_ready "$(dirname "$root")"; then
+  rm -rf "$(dirname "$root")"
   mkdir -p "$root"
-  debootstrap --arch="$arch" --variant=minbase --include=python3,python3-venv,python3-pip "$suite" "$root" "$mirror"
+  debootstrap "${debootstrap_args[@]}" "$root" "$mirror"
+  cache_commit "$(dirname "$root")" "$(dirname "$root")"
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 # The certificates this machine trusts for the package index (it may be reached

@@ -90,7 +90,7 @@ def count(closing, word):
 def main():
     args = sys.argv[1:]
     dist = pathlib.Path(args.pop(0) if args and not args[0].startswith("-") else ROOT / "dist").resolve()
-    wheels = sorted(dist.glob(f"morvane_core-*_{platform.machine()}.whl"))
+    wheels = sorted(dist.glob(f"morvane_core-*-manylinux*_{platform.machine()}.whl"))
     if len(wheels) != 1:
         sys.exit(f"want one {platform.machine()} wheel in {dist}, found {[w.name for w in wheels]}: "
                  "run scripts/build_release.sh")

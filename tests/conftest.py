@@ -8,6 +8,7 @@ import platform
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import traceback
 import zipfile
@@ -15,29 +16,46 @@ import zipfile
 import pytest
 
 
-# The architectures a release has a wheel for.
-ARCHES = ("x86_64", "aarch64")
+# The wheels a release has, each named by its C library's platform family and
+# its architecture: glibc's (manylinux) for two processors, musl's (musllinux)
+# for one.
+WHEELS = ("manylinux_x86_64", "manylinux_aarch64", "musllinux_x86_64")
+
+
+def running_family():
+    """The platform family of the running interpreter's C library: musllinux
+    under musl (whose interpreters name their triplet ...-linux-musl), else
+    manylinux."""
+    return "musllinux" if "musl" in getattr(sys.implementation, "_multiarch", "") else "manylinux"
 
 
 @dataclasses.dataclass
 class Release:
     sdist: pathlib.Path
-    wheels: dict  # every wheel of the release, by architecture
-    libraries: dict  # the module's library unpacked from each wheel, by architecture
+    wheels: dict  # every wheel of the release, by kind (one of WHEELS)
+    libraries: dict  # the module's library unpacked from each wheel, by kind
+
+    @property
+    def kind(self):
+        """The kind of wheel this interpreter installs."""
+        return f"{running_family()}_{platform.machine()}"
 
     @property
     def wheel(self):
-        """The wheel for this machine's architecture."""
-        return self.wheels[platform.machine()]
+        return self.wheels[self.kind]
 
     @property
     def library(self):
-        return self.libraries[platform.machine()]
+        return self.libraries[self.kind]
 
 
-def wheel_arch(wheel):
-    """The architecture a wheel's name gives, e.g. x86_64 for ...-manylinux_2_17_x86_64.whl."""
-    return next((arch for arch in ARCHES if wheel.name.endswith(f"_{arch}.whl")), None)
+def wheel_kind(wheel):
+    """The kind a wheel's name gives: manylinux_x86_64 for
+    ...-manylinux2014_x86_64.manylinux_2_17_x86_64.whl, musllinux_x86_64 for
+    ...-musllinux_1_2_x86_64.whl; None for any other name."""
+    name = re.search(r"[-.](manylinux|musllinux)_\d+_\d+_([a-z0-9_]+)\.whl$", wheel.name)
+    kind = name and f"{name[1]}_{name[2]}"
+    return kind if kind in WHEELS else None
 
 
 @pytest.fixture(scope="session")
@@ -49,15 +67,16 @@ def release(tmp_path_factory):
     folder = pathlib.Path(folder)
     sdists = sorted(folder.glob("morvane_core-*.tar.gz"))
     wheels = sorted(folder.glob("morvane_core-*.whl"))
-    by_arch = {wheel_arch(w): w for w in wheels}
-    assert len(sdists) == 1 and len(by_arch) == len(wheels) and None not in by_arch, \
-        f"want one sdist and one wheel per architecture in {folder}: {sdists + wheels}"
-    assert platform.machine() in by_arch, f"no wheel for {platform.machine()} in {folder}: {wheels}"
+    by_kind = {wheel_kind(w): w for w in wheels}
+    assert len(sdists) == 1 and len(by_kind) == len(wheels) and None not in by_kind, \
+        f"want one sdist and one wheel of each kind in {folder}: {sdists + wheels}"
     libraries = {}
-    for arch, path in by_arch.items():
+    for kind, path in by_kind.items():
         with zipfile.ZipFile(path) as wheel:
-            libraries[arch] = pathlib.Path(wheel.extract("morvane_core.abi3.so", tmp_path_factory.mktemp(arch)))
-    return Release(sdists[0], by_arch, libraries)
+            libraries[kind] = pathlib.Path(wheel.extract("morvane_core.abi3.so", tmp_path_factory.mktemp(kind)))
+    release = Release(sdists[0], by_kind, libraries)
+    assert release.kind in by_kind, f"no {release.kind} wheel in {folder}: {wheels}"
+    return release
 
 
 @pytest.fixture(scope="session")

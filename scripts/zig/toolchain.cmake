@@ -1,10 +1,11 @@
-# CMake toolchain of the release wheels: zig's clang and libc++ for a glibc
-# target (MORVANE_ZIG_TARGET, e.g. x86_64-linux-gnu.2.17 or
-# aarch64-linux-gnu.2.17), linked against the static libcrypto and the
-# interpreter headers that scripts/release_deps.sh lays out in
-# MORVANE_DEPS. MORVANE_ZIG is the zig executable. scripts/build_release.sh
-# sets all three; nothing is taken from the build machine's /usr/include or
-# /usr/lib.
+# CMake toolchain of the release wheels and of the macOS cross-builds: zig's
+# clang and libc++ for a target (MORVANE_ZIG_TARGET, e.g.
+# x86_64-linux-gnu.2.17, aarch64-linux-gnu.2.17, x86_64-linux-musl or
+# aarch64-macos.11.0), linked against the static libcrypto and the
+# interpreter headers laid out in MORVANE_DEPS (include/, lib/, python/:
+# scripts/release_deps.sh, scripts/build_release.sh, scripts/macos_cross.sh).
+# MORVANE_ZIG is the zig executable. Those scripts set all three; nothing is
+# taken from the build machine's /usr/include or /usr/lib.
 foreach(var MORVANE_ZIG MORVANE_ZIG_TARGET MORVANE_DEPS)
   if(NOT DEFINED ENV{${var}})
     message(FATAL_ERROR "${var} is not set (see scripts/build_release.sh)")
@@ -13,7 +14,17 @@ endforeach()
 set(_deps "$ENV{MORVANE_DEPS}")
 string(REGEX MATCH "^[^-]+" _arch "$ENV{MORVANE_ZIG_TARGET}")
 
-if(NOT _arch STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
+if("$ENV{MORVANE_ZIG_TARGET}" MATCHES "-macos")
+  set(CMAKE_SYSTEM_NAME Darwin)
+  set(CMAKE_SYSTEM_PROCESSOR ${_arch})
+  # zig's target names the oldest macOS (aarch64-macos.11.0); CMake must not
+  # look for an SDK or add -arch and -isysroot of its own.
+  set(CMAKE_OSX_SYSROOT "" CACHE PATH "" FORCE)
+  set(CMAKE_OSX_ARCHITECTURES "" CACHE STRING "" FORCE)
+  set(CMAKE_INSTALL_NAME_TOOL "${CMAKE_CURRENT_LIST_DIR}/install_name_tool" CACHE FILEPATH "" FORCE)
+  # zig compiles; ld64.lld links the module (macos_link.py says why).
+  set(CMAKE_USER_MAKE_RULES_OVERRIDE "${CMAKE_CURRENT_LIST_DIR}/macos_rules.cmake")
+elseif(NOT _arch STREQUAL CMAKE_HOST_SYSTEM_PROCESSOR)
   set(CMAKE_SYSTEM_NAME Linux)
   set(CMAKE_SYSTEM_PROCESSOR ${_arch})
 endif()

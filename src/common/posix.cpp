@@ -4,7 +4,15 @@
 #include <unistd.h>
 
 #if MORVANE_LINUX_CALLS
+// musl from 1.2.5 declares statx in <sys/stat.h>, where the kernel's
+// <linux/stat.h> would declare it again; glibc from 2.28 includes the kernel's
+// header there itself. Older C libraries declare nothing of statx.
+#ifndef STATX_TYPE
 #include <linux/stat.h>
+#endif
+#ifndef STATX_ATTR_MOUNT_ROOT
+#define STATX_ATTR_MOUNT_ROOT 0x00002000  // the kernel's value (Linux 5.8 on), which musl's header lacks
+#endif
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #elif defined(__APPLE__)
@@ -22,18 +30,31 @@ namespace {
 
 // Which system calls this build makes, kept in the library's read-only data
 // for a reader of the file's bytes (the tests, to know which paths to expect).
+// Nothing refers to it: `retain` keeps a linker that drops unreferenced
+// sections (zig's, for the release wheels) from dropping it.
 #if MORVANE_LINUX_CALLS
-[[gnu::used]] constexpr char build_system_calls[] = "morvane_core system calls: linux";
+[[gnu::used, gnu::retain]] constexpr char build_system_calls[] = "morvane_core system calls: linux";
 #else
-[[gnu::used]] constexpr char build_system_calls[] = "morvane_core system calls: portable";
+[[gnu::used, gnu::retain]] constexpr char build_system_calls[] = "morvane_core system calls: portable";
 #endif
 
 }  // namespace
 
+namespace {
+
+// strerror_r has two declarations. The GNU one (glibc with _GNU_SOURCE, which
+// C++ compilers define there) returns the text, which may be a static string
+// rather than buf. The XSI one (musl, macOS, the BSDs) returns 0 or an error
+// number and writes the text into buf; for a number it does not know, macOS
+// fills buf with "Unknown error: N" and returns EINVAL, as strerror says.
+[[maybe_unused]] const char* strerror_result(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* strerror_result(int, const char* buf) { return buf[0] != '\0' ? buf : nullptr; }
+
+}  // namespace
+
 std::string os_error_text(int errnum) {
-  char buf[256];
-  // GNU strerror_r may return a static string instead of filling buf.
-  const char* text = ::strerror_r(errnum, buf, sizeof buf);
+  char buf[256] = {};
+  const char* text = strerror_result(::strerror_r(errnum, buf, sizeof buf), buf);
   std::string out = text ? text : "Unknown error";
   out += " (os error ";
   out += std::to_string(errnum);

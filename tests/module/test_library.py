@@ -15,7 +15,7 @@ LIBRARY = pathlib.Path(morvane_core.__file__)
 ABI_LIST = pathlib.Path(__file__).with_name("stable_abi_3_9.txt")
 
 
-@pytest.fixture(params=["installed", "wheel x86_64", "wheel aarch64"])
+@pytest.fixture(params=["installed", "wheel manylinux_x86_64", "wheel manylinux_aarch64", "wheel musllinux_x86_64"])
 def library(request):
     """The module under test, and the one inside each release wheel."""
     if request.param.startswith("wheel "):
@@ -69,8 +69,17 @@ print(sys.version_info[:2])
 """
 
 
+# Each interpreter's implementation, version and platform triplet
+# (x86_64-linux-gnu, x86_64-linux-musl, ...).
+PROBE = ("import sys, platform; "
+         "print(platform.python_implementation(), *sys.version_info[:2], getattr(sys.implementation, '_multiarch', '-'))")
+LIBC_TRIPLET = getattr(sys.implementation, "_multiarch", "-")
+
+
 def interpreters():
-    """Every CPython 3.9+ on this machine: the running one, the system's and pyenv's."""
+    """Every CPython 3.9+ on this machine that runs on the running one's C
+    library: the running one, the system's and pyenv's. (A musl CPython beside
+    glibc's ones loads only libraries built for musl, and the other way round.)"""
     candidates = [sys.executable, shutil.which("python3") or ""]
     candidates += glob.glob("/usr/bin/python3.[0-9]*")
     candidates += glob.glob(os.path.expanduser("~/.pyenv/versions/3.*/bin/python3"))
@@ -79,12 +88,12 @@ def interpreters():
         if not exe or not os.access(exe, os.X_OK) or exe.endswith("-config"):
             continue
         try:
-            probe = subprocess.run([exe, "-c", "import sys,platform;print(platform.python_implementation(), *sys.version_info[:2])"],
-                                   capture_output=True, text=True, timeout=30)
+            probe = subprocess.run([exe, "-c", PROBE], capture_output=True, text=True, timeout=30)
         except (OSError, subprocess.TimeoutExpired):
             continue
         parts = probe.stdout.split()
-        if probe.returncode == 0 and len(parts) == 3 and parts[0] == "CPython" and (int(parts[1]), int(parts[2])) >= (3, 9):
+        if (probe.returncode == 0 and len(parts) == 4 and parts[0] == "CPython" and (int(parts[1]), int(parts[2])) >= (3, 9)
+                and parts[3] == LIBC_TRIPLET):
             found.setdefault((int(parts[1]), int(parts[2])), exe)
     return found
 

@@ -4,30 +4,54 @@ exports and imports are checked beside the installed module's in
 tests/module/test_library.py."""
 
 import email.parser
+import os
 import pathlib
 import re
 import shutil
 import subprocess
 import sys
+import tarfile
 import zipfile
 
 import pytest
 
 import morvane_core
 
-# A release has one wheel per architecture, for glibc 2.17 and later; auditwheel
-# names it by both spellings of that tag.
-ARCHES = ("x86_64", "aarch64")
-WHEEL_NAME = re.compile(r"morvane_core-(?P<version>[^-]+)-cp39-abi3-"
-                        r"manylinux2014_(?P<arch>[a-z0-9_]+?)\.manylinux_2_(?P<glibc>\d+)_(?P=arch)\.whl")
-GLIBC = 17
+# Each wheel's tags: glibc 2.17 and later, which auditwheel names by both
+# spellings, and musl 1.2 and later.
+TAGS = {
+    "manylinux_x86_64": ["cp39-abi3-manylinux2014_x86_64", "cp39-abi3-manylinux_2_17_x86_64"],
+    "manylinux_aarch64": ["cp39-abi3-manylinux2014_aarch64", "cp39-abi3-manylinux_2_17_aarch64"],
+    "musllinux_x86_64": ["cp39-abi3-musllinux_1_2_x86_64"],
+}
+WHEELS = tuple(TAGS)
+GLIBC = (2, 17)
 # The ELF header's e_machine of each architecture's libraries.
 ELF_MACHINE = {"x86_64": 62, "aarch64": 183}
 
-# Libraries every manylinux system provides; anything else would have to travel in the wheel.
-SYSTEM_LIBRARIES = re.compile(r"lib(c|m|stdc\+\+|gcc_s|pthread|dl|rt)\.so\.\d+|ld-linux-.*\.so\.\d+")
+# What each wheel's library may need: the libraries every manylinux system
+# provides (anything else would have to travel in the wheel); on musl, libc
+# alone, under the name Alpine gives it (musl's libc holds libm, libpthread,
+# libdl and librt too).
+NEEDED = {
+    "manylinux": re.compile(r"lib(c|m|stdc\+\+|gcc_s|pthread|dl|rt)\.so\.\d+|ld-linux-.*\.so\.\d+"),
+    "musllinux": re.compile(r"libc\.musl-(x86_64|aarch64)\.so\.1"),
+}
+LIBC = {"manylinux": "libc.so.6", "musllinux": "libc.musl-{arch}.so.1"}
 
-each_arch = pytest.mark.parametrize("arch", ARCHES)
+each_wheel = pytest.mark.parametrize("kind", WHEELS)
+
+ZLIB_NG_PIN = (pathlib.Path(__file__).resolve().parents[2] / "cmake" / "zlib_ng.cmake").read_text()
+
+
+def pinned(name):
+    """A value that cmake/zlib_ng.cmake pins, e.g. MORVANE_ZLIB_NG_VERSION."""
+    return re.search(rf"^set\({name} (\S+)\)$", ZLIB_NG_PIN, re.M)[1]
+
+
+def family_and_arch(kind):
+    family, arch = kind.split("_", 1)
+    return family, arch
 
 
 def wheel_text(wheel_path, name):
@@ -35,31 +59,33 @@ def wheel_text(wheel_path, name):
         return wheel.read(name).decode()
 
 
-def test_release_has_one_wheel_per_architecture(release):
-    assert sorted(release.wheels) == sorted(ARCHES)
+def version(release):
+    return release.sdist.name.removeprefix("morvane_core-").removesuffix(".tar.gz")
 
 
-@each_arch
-def test_one_abi3_wheel_for_cpython_3_9_and_later_and_glibc_2_17(release, arch):
-    path = release.wheels[arch]
-    name = WHEEL_NAME.fullmatch(path.name)
-    assert name, path.name
-    version = name["version"]
-    assert (name["arch"], int(name["glibc"])) == (arch, GLIBC)
-    assert release.sdist.name == f"morvane_core-{version}.tar.gz"
-    info = f"morvane_core-{version}.dist-info"
+def test_release_has_one_wheel_of_each_kind(release):
+    assert sorted(release.wheels) == sorted(WHEELS)
+
+
+@each_wheel
+def test_one_abi3_wheel_for_cpython_3_9_and_later_and_its_c_library(release, kind):
+    path = release.wheels[kind]
+    tags = TAGS[kind]
+    # The name holds the tags' platforms, dot-separated: cp39-abi3-P1.P2.
+    platforms = ".".join(tag.split("-")[2] for tag in tags)
+    assert path.name == f"morvane_core-{version(release)}-cp39-abi3-{platforms}.whl"
+    info = f"morvane_core-{version(release)}.dist-info"
     wheel = email.parser.Parser().parsestr(wheel_text(path, f"{info}/WHEEL"))
-    assert sorted(wheel.get_all("Tag")) == [f"cp39-abi3-manylinux2014_{arch}", f"cp39-abi3-manylinux_2_{GLIBC}_{arch}"]
+    assert sorted(wheel.get_all("Tag")) == tags
     assert wheel["Root-Is-Purelib"] == "false"
     metadata = email.parser.Parser().parsestr(wheel_text(path, f"{info}/METADATA"))
-    assert (metadata["Name"], metadata["Version"], metadata["Requires-Python"]) == ("morvane_core", version, ">=3.9")
+    assert (metadata["Name"], metadata["Version"], metadata["Requires-Python"]) == ("morvane_core", version(release), ">=3.9")
 
 
-@each_arch
-def test_wheel_holds_the_module_its_stubs_and_licenses_only(release, arch):
-    version = WHEEL_NAME.fullmatch(release.wheels[arch].name)["version"]
-    info = f"morvane_core-{version}.dist-info"
-    with zipfile.ZipFile(release.wheels[arch]) as wheel:
+@each_wheel
+def test_wheel_holds_the_module_its_stubs_and_licenses_only(release, kind):
+    info = f"morvane_core-{version(release)}.dist-info"
+    with zipfile.ZipFile(release.wheels[kind]) as wheel:
         files = {n for n in wheel.namelist() if not n.endswith("/")}
     assert files == {
         "morvane_core.abi3.so", "morvane_core-stubs/__init__.pyi",
@@ -68,42 +94,90 @@ def test_wheel_holds_the_module_its_stubs_and_licenses_only(release, arch):
     }
 
 
-@each_arch
-def test_library_is_built_for_the_wheels_architecture(release, arch):
-    header = release.libraries[arch].read_bytes()[:20]
+@each_wheel
+def test_library_is_built_for_the_wheels_architecture(release, kind):
+    header = release.libraries[kind].read_bytes()[:20]
     assert header[:4] == b"\x7fELF"
-    assert int.from_bytes(header[18:20], "little") == ELF_MACHINE[arch]
+    assert int.from_bytes(header[18:20], "little") == ELF_MACHINE[family_and_arch(kind)[1]]
 
 
-@each_arch
-def test_library_needs_only_what_every_manylinux_system_has(release, arch):
+@each_wheel
+def test_library_needs_only_what_every_system_of_its_tag_has(release, kind):
     if shutil.which("readelf") is None:
         pytest.skip("readelf is not installed")
-    library = release.libraries[arch]
-    dynamic = subprocess.run(["readelf", "-d", str(library)], check=True, capture_output=True, text=True).stdout
+    family, arch = family_and_arch(kind)
+    dynamic = subprocess.run(["readelf", "-d", str(release.libraries[kind])], check=True, capture_output=True,
+                             text=True).stdout
     needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", dynamic))
-    assert "libc.so.6" in needed
-    assert sorted(n for n in needed if not SYSTEM_LIBRARIES.fullmatch(n)) == []
+    assert LIBC[family].format(arch=arch) in needed
+    assert sorted(n for n in needed if not NEEDED[family].fullmatch(n)) == []
     assert "RPATH" not in dynamic and "RUNPATH" not in dynamic
 
 
-@each_arch
-def test_library_needs_no_glibc_newer_than_its_tag(release, dynamic_symbols, arch):
-    tagged = (2, int(WHEEL_NAME.fullmatch(release.wheels[arch].name)["glibc"]))
-    versions = re.findall(r"@GLIBC_(\d+)\.(\d+)", "\n".join(dynamic_symbols(release.libraries[arch], "--undefined-only")))
+@pytest.mark.parametrize("kind", [k for k in WHEELS if k.startswith("manylinux")])
+def test_library_needs_no_glibc_newer_than_its_tag(release, dynamic_symbols, kind):
+    versions = re.findall(r"@GLIBC_(\d+)\.(\d+)", "\n".join(dynamic_symbols(release.libraries[kind], "--undefined-only")))
     assert versions
-    assert max((int(a), int(b)) for a, b in versions) <= tagged
+    assert max((int(a), int(b)) for a, b in versions) <= GLIBC
+
+
+def program_interpreter(executable):
+    """The ELF program interpreter an executable names, or None."""
+    headers = subprocess.run(["readelf", "-l", executable], capture_output=True, text=True).stdout
+    found = re.search(r"\[Requesting program interpreter: ([^\]]+)\]", headers)
+    return found and found[1]
+
+
+@pytest.fixture(scope="module")
+def musl_libc():
+    """musl's libc (which is its loader): the running interpreter's under musl,
+    else the system's, if musl is installed."""
+    if shutil.which("readelf") is None or shutil.which("nm") is None:
+        pytest.skip("readelf and nm are needed")
+    loader = program_interpreter(os.path.realpath(sys.executable))
+    if not (loader and "ld-musl-" in loader):
+        loader = f"/lib/ld-musl-{os.uname().machine}.so.1"
+    if not os.path.exists(loader):
+        pytest.skip("musl is not installed")
+    return pathlib.Path(loader)
+
+
+@pytest.mark.parametrize("kind", [k for k in WHEELS if k.startswith("musllinux")])
+def test_library_needs_nothing_musls_libc_lacks(release, musl_libc, kind):
+    if family_and_arch(kind)[1] != os.uname().machine:
+        pytest.skip("musl's libc here is of another architecture")
+    libc = subprocess.run(["nm", "-D", "--defined-only", str(musl_libc)], check=True, capture_output=True,
+                          text=True).stdout
+    provided = {line.split()[-1] for line in libc.splitlines() if line.strip()}
+    imports = subprocess.run(["nm", "-D", "--undefined-only", str(release.libraries[kind])], check=True,
+                             capture_output=True, text=True).stdout
+    # Strong imports only: a weak one may be absent. None carries a glibc version.
+    strong = [line.split()[-1] for line in imports.splitlines() if line.split()[0] == "U"]
+    assert strong
+    assert [s for s in strong if "@" in s] == []
+    assert sorted(s for s in strong if s not in provided and not s.startswith(("Py", "_Py"))) == []
 
 
 def test_module_under_test_is_the_wheels_library(release):
     assert pathlib.Path(morvane_core.__file__).read_bytes() == release.library.read_bytes()
 
 
-@each_arch
-def test_library_inflates_with_zlib_ng(release, arch):
+@each_wheel
+def test_library_inflates_with_the_pinned_zlib_ng(release, kind):
     # The record of its inflater that the library carries in its bytes.
-    assert set(re.findall(rb"morvane_core inflater: ([^\0]*)\0", release.libraries[arch].read_bytes())) \
-        == {b"zlib-ng 2.3.3"}
+    assert set(re.findall(rb"morvane_core inflater: ([^\0]*)\0", release.libraries[kind].read_bytes())) \
+        == {f"zlib-ng {pinned('MORVANE_ZLIB_NG_VERSION')}".encode()}
+
+
+def test_sdist_carries_zlib_ngs_pinned_sources(release):
+    tree = f"morvane_core-{version(release)}/third_party/zlib-ng-{pinned('MORVANE_ZLIB_NG_VERSION')}"
+    with tarfile.open(release.sdist) as sdist:
+        stamp = sdist.extractfile(f"{tree}/.fetched").read().decode()
+        header = sdist.extractfile(f"{tree}/zlib-ng.h.in").read().decode()
+        assert sdist.getmember(f"{tree}/CMakeLists.txt").isfile()
+    # The stamp cmake/zlib_ng.cmake writes once the download matched the pin.
+    assert stamp == f"{pinned('MORVANE_ZLIB_NG_SDIST')}.tar.gz {pinned('MORVANE_ZLIB_NG_SHA256')}\n"
+    assert f'#define ZLIBNG_VERSION "{pinned("MORVANE_ZLIB_NG_VERSION")}"' in header
 
 
 def test_twine_accepts_every_artifact(release):
