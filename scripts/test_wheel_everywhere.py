@@ -13,7 +13,10 @@ MORVANE_DIST set, so the artifact tests run too and check that the module
 under test is the wheel's library.
 
 Interpreters: the default python3 first, then /usr/bin/python3.N and pyenv's
-versions; one per minor version. Prints the versions found and a table of the
+versions; one per minor version. With MORVANE_SMOKE_BETWEEN naming test files
+(separated by spaces), the versions between the oldest and the newest run only
+those, the oldest and the newest the whole suite: one abi3 library serves them
+all, and the ends are where the interpreter's interface differs most. Prints the versions found and a table of the
 results; exits non-zero if any version fails, or if none is found.
 """
 
@@ -99,12 +102,15 @@ def main():
         sys.exit("no CPython 3.9 or later found")
     print("testing", wheels[0].name, "under CPython", ", ".join(v for _, v in found.values()), flush=True)
 
+    smoke = os.environ.get("MORVANE_SMOKE_BETWEEN", "").split()
+    ends = {min(found), max(found)}
     rows = []
-    for exe, full in found.values():
-        print(f"\n=== CPython {full} ({exe})", flush=True)
+    for minor, (exe, full) in found.items():
+        pytest_args = args if not smoke or minor in ends else [*args, *smoke]
+        print(f"\n=== CPython {full} ({exe}){'' if pytest_args is args else ', smoke subset'}", flush=True)
         start = time.monotonic()
         try:
-            status, closing = test_in_fresh_venv(exe, wheels[0], dist, args)
+            status, closing = test_in_fresh_venv(exe, wheels[0], dist, pytest_args)
         except subprocess.CalledProcessError as e:
             status, closing = 1, f"setup failed: {' '.join(map(str, e.cmd))}"
         rows.append((full, exe, status, closing, time.monotonic() - start))

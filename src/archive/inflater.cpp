@@ -35,7 +35,7 @@ constexpr auto crc32_of = ::crc32_z;
 // Which inflater this build has, kept in the library's read-only data, where
 // a reader of the file's bytes finds it ("morvane_core inflater: zlib-ng
 // 2.3.3"); stripping removes symbols, not data. The module adds no name for it.
-[[gnu::used]] constexpr char build_inflater[] = "morvane_core inflater: " INFLATER_TEXT;
+[[gnu::used, gnu::retain]] constexpr char build_inflater[] = "morvane_core inflater: " INFLATER_TEXT;
 
 struct Inflater::Stream {
   ZStream zs{};
