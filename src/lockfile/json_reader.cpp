@@ -137,6 +137,9 @@ void sort_keep_last(std::vector<T>& all, std::size_t first, KeyOf key_of) {
   }
 }
 
+// The most fields a record may have: the readers keep the fields seen in 32 bits.
+constexpr std::size_t max_record_fields = 32;
+
 // Whether a record may be written without a field. An array form holds the
 // fields in table order and may stop early only before Defaulted fields.
 enum class Presence {
@@ -267,13 +270,13 @@ class Reader : private JsonCursor {
 
   template <class Record>
   bool record_object(std::span<const Field<Record>> fields, Record& out) {
-    std::uint32_t seen = 0;  // bit i: fields[i] has been read (no record has more than 32 fields)
+    std::uint32_t seen = 0;  // bit i: fields[i] has been read (no record has more than max_record_fields)
     const bool read = members([&](std::string_view key) {
       const std::size_t index = field_index(fields, key);
       if (index == fields.size()) return colon() && skip_value();
       if (seen >> index & 1) {
         skip_whitespace();
-        return fail("duplicate field `" + std::string(fields[index].name) + "`");
+        return duplicate_field(fields[index].name);
       }
       seen |= std::uint32_t{1} << index;
       return colon() && fields[index].read(*this, out);
@@ -281,7 +284,7 @@ class Reader : private JsonCursor {
     if (!read) return false;
     for (std::size_t i = 0; i < fields.size(); ++i) {
       if (fields[i].presence == Presence::Required && !(seen >> i & 1))
-        return fail("missing field `" + std::string(fields[i].name) + "`");
+        return missing_field(fields[i].name);
     }
     return true;
   }
@@ -299,8 +302,7 @@ class Reader : private JsonCursor {
     if (!read) return false;
     for (std::size_t i = found; i < count; ++i) {
       if (fields[i].presence != Presence::Defaulted) {
-        return fail("invalid length " + std::to_string(found) + ", expected " + std::string(name) + " with " +
-                    std::to_string(count) + (count == 1 ? " element" : " elements"));
+        return invalid_length(found, name, count);
       }
     }
     return true;
@@ -371,6 +373,10 @@ constexpr Field<EntryPermissions> filesystem_fields[] = {
     {"write", Presence::Optional,
      [](Reader& r, EntryPermissions& p) { return r.optional_text_list(p.filesystem->write); }},
 };
+
+// Every record fits the readers' mask of the fields seen.
+static_assert(std::max({std::size(lockfile_fields), std::size(lock_entry_fields), std::size(permissions_fields),
+                        std::size(network_fields), std::size(filesystem_fields)}) <= max_record_fields);
 
 bool Reader::document() {
   return record("struct Lockfile", lockfile_fields, doc_) && only_whitespace_left();

@@ -321,6 +321,17 @@ bool JsonCursor::describe_number(const Number& n, std::string& out) {
   return true;
 }
 
+bool JsonCursor::duplicate_field(std::string_view name) {
+  return fail("duplicate field `" + std::string(name) + "`");
+}
+
+bool JsonCursor::missing_field(std::string_view name) { return fail("missing field `" + std::string(name) + "`"); }
+
+bool JsonCursor::invalid_length(std::size_t found, std::string_view record, std::size_t count) {
+  return fail("invalid length " + std::to_string(found) + ", expected " + std::string(record) + " with " +
+              std::to_string(count) + (count == 1 ? " element" : " elements"));
+}
+
 bool JsonCursor::reject(std::string_view expected) {
   if (*p_ == '[') return invalid("type", "sequence", expected, p_);
   if (*p_ == '{') return invalid("type", "map", expected, p_);

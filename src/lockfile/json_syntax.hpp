@@ -77,6 +77,13 @@ class JsonCursor {
   bool invalid(std::string_view what, std::string_view found, std::string_view expected) {
     return invalid(what, found, expected, p_);
   }
+  // The schema's failures about a record's fields, up to the cursor:
+  // "duplicate field `<name>`", "missing field `<name>`", and "invalid length
+  // <found>, expected <record> with <count> element(s)" for an array form
+  // that ends early.
+  bool duplicate_field(std::string_view name);
+  bool missing_field(std::string_view name);
+  bool invalid_length(std::size_t found, std::string_view record, std::size_t count);
 
   void skip_whitespace() { p_ = skip_json_whitespace(p_, end_); }
   // Skips whitespace and reports whether a byte follows; at the end of the
