@@ -33,17 +33,13 @@ constexpr std::size_t max_temp_stem_bytes = 200;
 
 std::unexpected<Failure> os_failure(int err) { return fail(ErrorClass::OSError, os_error_text(err)); }
 
-Outcome<void> write_all(int fd, std::string_view content) {
-  if (auto written = morvane::write_all(fd, content); !written) return fail(ErrorClass::OSError, written.error());
-  return {};
-}
-
 // Truncates and rewrites the file: not atomic, used only where a replacement
 // is impossible or would change what the path is.
 Outcome<void> write_in_place(const std::string& path, std::string_view content) {
   UniqueFd fd(openat_retrying(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!fd) return os_failure(errno);
-  return write_all(fd.get(), content);
+  if (auto written = write_all(fd.get(), content); !written) return fail(ErrorClass::OSError, written.error());
+  return {};
 }
 
 // The target of the symbolic link at `path`, or false (errno set) when `path`
@@ -247,7 +243,7 @@ Outcome<Replacement> replace_through_temp(int dir, const std::string& base, cons
     // way. An ACL copied whole keeps its mask apart from the group's own
     // entry; the permission bits set below then change nothing of it.
     if (old && !copy_attributes(old_fd, temp.fd())) return Replacement::InPlace;
-    if (auto written = write_all(temp.fd(), content); !written) return std::unexpected(written.error());
+    if (auto written = write_all(temp.fd(), content); !written) return fail(ErrorClass::OSError, written.error());
     if (old && ::fchmod(temp.fd(), old->st_mode & 0777) != 0) return os_failure(errno);
     if (::fsync(temp.fd()) != 0) return os_failure(errno);
     auto renamed = temp.rename_over(base);
