@@ -100,16 +100,11 @@ struct LockEntry {
 };
 
 // The whole document. Moving it keeps its views valid; a copy would view the
-// original's texts, so there is none. The member is named after its JSON
-// key, which is in camel case unlike every other key of the document.
+// original's texts, so there is none (its source cannot be copied). The
+// member is named after its JSON key, which is in camel case unlike every
+// other key of the document.
 struct Lockfile {
   using Dependency = std::pair<std::string_view, std::string_view>;
-
-  Lockfile() = default;
-  Lockfile(Lockfile&&) = default;
-  Lockfile& operator=(Lockfile&&) = default;
-  Lockfile(const Lockfile&) = delete;
-  Lockfile& operator=(const Lockfile&) = delete;
 
   std::uint32_t lockfileVersion = 0;
   std::vector<LockEntry> skills;  // ascending by name (key bytes), each name once

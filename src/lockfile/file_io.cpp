@@ -42,16 +42,6 @@ Outcome<void> write_in_place(const std::string& path, std::string_view content) 
   return {};
 }
 
-// The target of the symbolic link at `path`, or false (errno set) when `path`
-// is no link or cannot be read. A link's text is shorter than PATH_MAX.
-bool read_link(const std::string& path, std::string& target) {
-  char text[PATH_MAX];
-  const ssize_t n = ::readlink(path.c_str(), text, sizeof text);
-  if (n < 0) return false;
-  target.assign(text, static_cast<std::size_t>(n));
-  return true;
-}
-
 // The file that an open of a path would reach, or create through a dangling
 // link, found by following the symbolic links at the path's end.
 struct FinalTarget {
@@ -61,11 +51,12 @@ struct FinalTarget {
 
 Outcome<FinalTarget> follow_final_links(std::string path) {
   FinalTarget found;
-  std::string target;
+  char text[PATH_MAX];  // a link's text is shorter
   for (int hops = 0;; ++hops) {
     // Anything but a readable link ends the walk; an error in the directories
     // on the way is reported when the directory is opened.
-    if (!read_link(path, target)) {
+    const ssize_t n = ::readlink(path.c_str(), text, sizeof text);
+    if (n < 0) {
       // Where /dev/fd holds the descriptors themselves rather than links to
       // /proc (Darwin, the BSDs), a path into it stands for an open file too.
       if (path.starts_with("/dev/fd/")) found.through_descriptor = true;
@@ -74,11 +65,12 @@ Outcome<FinalTarget> follow_final_links(std::string path) {
     }
     if (hops == max_symlink_hops) return os_failure(ELOOP);
     if (is_descriptor_link(path.c_str())) found.through_descriptor = true;
+    const std::string_view target(text, static_cast<std::size_t>(n));
     if (target.starts_with('/')) {
       path = target;
     } else {
       const auto slash = path.rfind('/');
-      path = slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+      path = slash == std::string::npos ? std::string(target) : path.substr(0, slash + 1).append(target);
     }
   }
 }

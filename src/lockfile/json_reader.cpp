@@ -254,8 +254,17 @@ class Reader : private JsonCursor {
   // These read records, so they follow the tables.
   bool skills();
   bool permissions(EntryPermissions& out);
-  bool optional_network(EntryPermissions& out);
-  bool optional_filesystem(EntryPermissions& out);
+
+  // null, or the part of the permissions that `Part` names, read as a record
+  // (`name`, `fields`) whose lists start absent.
+  template <auto Part>
+  bool optional_part(std::string_view name, std::span<const Field<EntryPermissions>> fields, EntryPermissions& out) {
+    if (!next_byte(Syntax::EofValue)) return false;
+    (out.*Part).reset();
+    if (peek() == 'n') return literal("null");
+    (out.*Part).emplace();
+    return record(name, fields, out);
+  }
 
  private:
   // A record given as an object or as an array of its fields; `name` is what
@@ -353,12 +362,6 @@ constexpr Field<LockEntry> lock_entry_fields[] = {
     {"dependencies", Presence::Defaulted, [](Reader& r, LockEntry& e) { return r.dependencies(e); }},
 };
 
-constexpr Field<EntryPermissions> permissions_fields[] = {
-    {"network", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_network(p); }},
-    {"filesystem", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_filesystem(p); }},
-    {"subprocess", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_bool(p.subprocess); }},
-};
-
 // The network and filesystem parts are records of their own in the document,
 // read into the permissions that hold them (one reader for all three keeps
 // the hot path small).
@@ -372,6 +375,18 @@ constexpr Field<EntryPermissions> filesystem_fields[] = {
      [](Reader& r, EntryPermissions& p) { return r.optional_text_list(p.filesystem->read); }},
     {"write", Presence::Optional,
      [](Reader& r, EntryPermissions& p) { return r.optional_text_list(p.filesystem->write); }},
+};
+
+constexpr Field<EntryPermissions> permissions_fields[] = {
+    {"network", Presence::Optional,
+     [](Reader& r, EntryPermissions& p) {
+       return r.optional_part<&EntryPermissions::network>("struct NetworkPermissions", network_fields, p);
+     }},
+    {"filesystem", Presence::Optional,
+     [](Reader& r, EntryPermissions& p) {
+       return r.optional_part<&EntryPermissions::filesystem>("struct FilesystemPermissions", filesystem_fields, p);
+     }},
+    {"subprocess", Presence::Optional, [](Reader& r, EntryPermissions& p) { return r.optional_bool(p.subprocess); }},
 };
 
 // Every record fits the readers' mask of the fields seen.
@@ -397,23 +412,6 @@ bool Reader::skills() {
 }
 
 bool Reader::permissions(EntryPermissions& out) { return record("struct Permissions", permissions_fields, out); }
-
-// null, or a record whose lists start absent.
-bool Reader::optional_network(EntryPermissions& out) {
-  if (!next_byte(Syntax::EofValue)) return false;
-  out.network.reset();
-  if (peek() == 'n') return literal("null");
-  out.network.emplace();
-  return record("struct NetworkPermissions", network_fields, out);
-}
-
-bool Reader::optional_filesystem(EntryPermissions& out) {
-  if (!next_byte(Syntax::EofValue)) return false;
-  out.filesystem.reset();
-  if (peek() == 'n') return literal("null");
-  out.filesystem.emplace();
-  return record("struct FilesystemPermissions", filesystem_fields, out);
-}
 
 }  // namespace
 
