@@ -172,11 +172,15 @@ def stdlib_write_checked(path, text):
 
 def interleaved(fns, repeat):
     """Median seconds of each of `fns`, run in turn in every round (the order
-    rotating), so that all of them see the same state of the machine."""
+    rotating), so that all of them see the same state of the machine. The
+    file system is synced before each call: a writer that syncs its file must
+    not pay for the data another left unwritten (on ext4 the journal commit
+    of one fsync takes every file's pending data along)."""
     times = [[] for _ in fns]
     for i in range(repeat):
         for k in range(len(fns)):
             j = (i + k) % len(fns)
+            os.sync()
             t0 = time.perf_counter()
             fns[j]()
             times[j].append(time.perf_counter() - t0)
