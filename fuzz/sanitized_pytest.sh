@@ -28,7 +28,7 @@ if [ ! -x "$venv/bin/python" ]; then
   "${PYTHON:-python3}" -m venv "$venv"
 fi
 "$venv/bin/python" -m pip install -q --upgrade pip
-"$venv/bin/python" -m pip install -q scikit-build-core pytest hypothesis numpy mypy cmake ninja
+"$venv/bin/python" -m pip install -q scikit-build-core pytest pytest-xdist hypothesis numpy mypy cmake ninja
 # Unstripped, with frame pointers, so reports carry whole stacks.
 "$venv/bin/python" -m pip install -q --no-build-isolation --force-reinstall --no-deps \
   -Cbuild-dir="$build" -Ccmake.build-type=RelWithDebInfo -Cinstall.strip=false \
@@ -53,6 +53,8 @@ cxx_runtime=$(ldd "$module" | awk '/libstdc\+\+\.so|libc\+\+\.so/ {print $3; exi
 rm -rf "$logs"
 mkdir -p "$logs"
 status=0
+# The whole suite runs on every processor.
+[ $# -gt 0 ] || set -- -n auto
 # The interpreter's own allocations at exit are not the module's: no leak
 # checks. PYTHONMALLOC=malloc routes Python objects through the sanitizer's
 # allocator too, so misuse of them from native code is caught.

@@ -80,8 +80,13 @@ cp "$host_ca" "$root/release/index-ca.crt"
 tar -xzf "${sdists[0]}" -C "$root/release"
 src=$(basename "${sdists[0]}" .tar.gz)
 
-test_tools="/release/dist/$(basename "${wheels[0]}")[test]"
-[ ${#pytest_args[@]} -eq 0 ] || test_tools="pytest hypothesis"
+# The whole suite runs on every processor; a subset needs no more than pytest.
+if [ ${#pytest_args[@]} -eq 0 ]; then
+  test_tools="/release/dist/$(basename "${wheels[0]}")[test]"
+  pytest_args=(-n auto)
+else
+  test_tools="pytest hypothesis"
+fi
 
 cat >"$root/release/check.sh" <<EOF
 set -eu

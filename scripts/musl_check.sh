@@ -42,4 +42,6 @@ OpenSSL_ROOT=$(scripts/zig_libcrypto.sh "$MORVANE_ZIG" "$arch-linux-musl")
 export OpenSSL_ROOT ZLIB_ROOT=$musl_python/../deps
 
 echo "== the musllinux wheel under $("$python" -c 'import sys; print(sys.version.split()[0], sys.implementation._multiarch)')"
+# The whole suite runs on every processor.
+[ $# -gt 0 ] || set -- -n auto
 PATH=$compilers:$venv/bin:$PATH MORVANE_DIST=$dist "$python" -m pytest -q -rs -p no:cacheprovider "$@"
