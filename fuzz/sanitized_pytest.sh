@@ -54,7 +54,7 @@ rm -rf "$logs"
 mkdir -p "$logs"
 status=0
 # The whole suite runs on every processor.
-[ $# -gt 0 ] || set -- -n auto
+[ $# -gt 0 ] || set -- -n auto --dist loadscope
 # The interpreter's own allocations at exit are not the module's: no leak
 # checks. PYTHONMALLOC=malloc routes Python objects through the sanitizer's
 # allocator too, so misuse of them from native code is caught.

@@ -83,7 +83,7 @@ src=$(basename "${sdists[0]}" .tar.gz)
 # The whole suite runs on every processor; a subset needs no more than pytest.
 if [ ${#pytest_args[@]} -eq 0 ]; then
   test_tools="/release/dist/$(basename "${wheels[0]}")[test]"
-  pytest_args=(-n auto)
+  pytest_args=(-n auto --dist loadscope)
 else
   test_tools="pytest hypothesis"
 fi

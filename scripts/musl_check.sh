@@ -43,5 +43,5 @@ export OpenSSL_ROOT ZLIB_ROOT=$musl_python/../deps
 
 echo "== the musllinux wheel under $("$python" -c 'import sys; print(sys.version.split()[0], sys.implementation._multiarch)')"
 # The whole suite runs on every processor.
-[ $# -gt 0 ] || set -- -n auto
+[ $# -gt 0 ] || set -- -n auto --dist loadscope
 PATH=$compilers:$venv/bin:$PATH MORVANE_DIST=$dist "$python" -m pytest -q -rs -p no:cacheprovider "$@"

@@ -63,14 +63,16 @@ def run(cmd, **kwargs):
     subprocess.run(cmd, check=True, **kwargs)
 
 
-def test_in_fresh_venv(exe, wheel, dist, pytest_args):
-    """Runs the suite under `exe`; returns (pytest's exit status, its closing line)."""
+def test_in_fresh_venv(exe, wheel, dist, pytest_args, whole):
+    """Runs the suite (or, not `whole`, a subset that needs pytest and
+    hypothesis alone) under `exe`; returns (pytest's exit status, its closing line)."""
     venv = WORK / pathlib.Path(exe).resolve().name
     shutil.rmtree(venv, ignore_errors=True)
     run([exe, "-m", "venv", str(venv)])
     python = str(venv / "bin" / "python")
     run([python, "-m", "pip", "install", "-q", "--no-index", "--only-binary", ":all:", str(wheel)])
-    run([python, "-m", "pip", "install", "-q", "--only-binary", ":all:", f"{wheel}[test]"])
+    run([python, "-m", "pip", "install", "-q", "--only-binary", ":all:",
+         *([f"{wheel}[test]"] if whole else ["pytest", "hypothesis"])])
     # As in an activated environment: the test extras' tools (cmake, ninja, mypy) come first.
     env = dict(os.environ, MORVANE_DIST=str(dist), PATH=f"{venv / 'bin'}{os.pathsep}{os.environ.get('PATH', '')}")
     env.pop("PYTHONPATH", None)
@@ -108,11 +110,11 @@ def main():
     for minor, (exe, full) in found.items():
         whole = not smoke or minor in ends
         # The whole suite on every processor; the smoke subset is over in seconds.
-        pytest_args = [*args, "-n", "auto"] if whole else [*args, *smoke]
+        pytest_args = [*args, "-n", "auto", "--dist", "loadscope"] if whole else [*args, *smoke]
         print(f"\n=== CPython {full} ({exe}){'' if whole else ', smoke subset'}", flush=True)
         start = time.monotonic()
         try:
-            status, closing = test_in_fresh_venv(exe, wheels[0], dist, pytest_args)
+            status, closing = test_in_fresh_venv(exe, wheels[0], dist, pytest_args, whole)
         except subprocess.CalledProcessError as e:
             status, closing = 1, f"setup failed: {' '.join(map(str, e.cmd))}"
         rows.append((full, exe, status, closing, time.monotonic() - start))
