@@ -16,8 +16,9 @@ Interpreters: the default python3 first, then /usr/bin/python3.N and pyenv's
 versions; one per minor version. With MORVANE_SMOKE_BETWEEN naming test files
 (separated by spaces), the versions between the oldest and the newest run only
 those, the oldest and the newest the whole suite: one abi3 library serves them
-all, and the ends are where the interpreter's interface differs most. Prints the versions found and a table of the
-results; exits non-zero if any version fails, or if none is found.
+all, and the ends are where the interpreter's interface differs most. Prints
+the versions found and a table of the results; exits non-zero if any version
+fails, or if none is found.
 """
 
 import glob
