@@ -10,19 +10,12 @@
 
 #include "common/posix.hpp"
 
-#if MORVANE_LINUX_CALLS
-#include <linux/openat2.h>
-#include <sys/syscall.h>
-#endif
-
 namespace morvane::archive {
 
 namespace {
 
 constexpr mode_t directory_mode = 0777;
 constexpr mode_t file_mode = 0666;
-// The handles only anchor *at calls: on Linux no read permission is needed.
-constexpr int directory_flags = directory_handle_flags | O_NOFOLLOW;
 
 bool is_directory(const std::string& path) {
   struct stat st;
@@ -54,26 +47,6 @@ int make_directories(const std::string& path) {
   }
   return is_directory(path) ? 0 : err;
 }
-
-// Opens the existing directory at the multi-component path `rel` below
-// `parent` in one call, refusing to pass through any symbolic link or to leave
-// `parent`. -1 with errno set when that fails; ENOSYS when the kernel lacks
-// openat2.
-int open_beneath([[maybe_unused]] int parent, [[maybe_unused]] const char* rel) {
-#if MORVANE_LINUX_CALLS
-  open_how how{};
-  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
-  return static_cast<int>(::syscall(SYS_openat2, parent, rel, &how, sizeof how));
-#else
-  errno = ENOSYS;
-  return -1;
-#endif
-}
-
-// Errors by which openat2 says it cannot be used here at all: missing from the
-// kernel, or refused by a system-call filter.
-bool openat2_unavailable(int err) { return err == ENOSYS || err == EPERM || err == EINVAL; }
 
 // What is reported when opening the directory `name` in `parent` failed with
 // `err`, `last` telling whether `name` is the directory asked for or one on
@@ -122,7 +95,7 @@ PackageResult<Destination> Destination::open(std::string_view dest) {
   if (!checked) return io_failure(std::move(checked.error()));
   const std::string& path = *checked;
   if (const int err = make_directories(path); err != 0) return os_failure(err);
-  const int fd = openat_retrying(AT_FDCWD, path.empty() ? "." : path.c_str(), directory_handle_flags);
+  const int fd = open_directory_handle(AT_FDCWD, path.empty() ? "." : path.c_str());
   if (fd < 0) return os_failure(errno);
   const std::size_t separator = path.empty() || path.back() == '/' ? 0 : 1;
   return Destination(UniqueFd(fd), path.size() + separator);
@@ -171,14 +144,14 @@ PackageResult<UniqueFd> Destination::make_child(int parent, std::string_view nam
   } else if (errno != EEXIST) {
     return os_failure(errno);
   }
-  const int fd = openat_retrying(parent, scratch_.c_str(), directory_flags);
+  const int fd = open_directory_handle(parent, scratch_.c_str(), O_NOFOLLOW);
   if (fd < 0) return os_failure(in_the_way(parent, scratch_.c_str(), errno, last));
   return UniqueFd(fd);
 }
 
 // Below `base` (the destination itself when null), the deepest directory on
-// the requested path that exists, found with openat2 without passing through
-// a link: the whole path, then its parent (usually only the last piece is
+// the requested path that exists, found by open_beneath without passing
+// through a link: the whole path, then its parent (usually only the last piece is
 // new), then by halving. Each probe is one system call, whatever the depth.
 PackageResult<Destination::Existing> Destination::deepest_beneath(const Directory* base,
                                                                   std::size_t base_pieces) {
@@ -200,7 +173,7 @@ PackageResult<Destination::Existing> Destination::deepest_beneath(const Director
       missing = n;
     } else {
       // A link, a file or a closed door on the way: the walk names it exactly.
-      if (openat2_unavailable(errno)) has_openat2_ = false;
+      if (beneath_unavailable(errno)) has_open_beneath_ = false;
       return deepest_by_walk(base, base_pieces);
     }
     n = n == wanted && missing == wanted ? wanted - 1 : found + (missing - found) / 2;
@@ -209,8 +182,8 @@ PackageResult<Destination::Existing> Destination::deepest_beneath(const Director
   return Existing{fd, std::move(found_fd), base_pieces + found};
 }
 
-// The same as deepest_beneath, one piece at a time: for kernels without
-// openat2, and to report what stands in the way.
+// The same as deepest_beneath, one piece at a time: for systems without
+// open_beneath, and to report what stands in the way.
 PackageResult<Destination::Existing> Destination::deepest_by_walk(const Directory* base,
                                                                   std::size_t base_pieces) {
   int current = base ? base->fd.get() : root_.get();
@@ -218,7 +191,7 @@ PackageResult<Destination::Existing> Destination::deepest_by_walk(const Director
   std::size_t k = base_pieces;
   for (; k < ends_.size(); ++k) {
     scratch_.assign(pieces(k, k + 1));
-    const int fd = openat_retrying(current, scratch_.c_str(), directory_flags);
+    const int fd = open_directory_handle(current, scratch_.c_str(), O_NOFOLLOW);
     if (fd < 0) {
       if (errno == ENOENT) break;
       return os_failure(in_the_way(current, scratch_.c_str(), errno, k + 1 == ends_.size()));
@@ -262,7 +235,7 @@ PackageResult<int> Destination::open_directory(std::string_view rel) {
                                            ends_.begin()) + 1;
   }
 
-  auto existing = has_openat2_ ? deepest_beneath(base, base_pieces) : deepest_by_walk(base, base_pieces);
+  auto existing = has_open_beneath_ ? deepest_beneath(base, base_pieces) : deepest_by_walk(base, base_pieces);
   if (!existing) return std::unexpected(std::move(existing.error()));
   if (existing->pieces == ends_.size()) return keep(path_, std::move(existing->owned));
 

@@ -83,7 +83,7 @@ class Destination {
   std::string path_;               // the path being resolved, pieces joined by single slashes
   std::vector<std::size_t> ends_;  // where each of its pieces ends
   std::string scratch_;            // NUL-terminated path handed to the system
-  bool has_openat2_ = MORVANE_LINUX_CALLS;  // cleared when the kernel lacks it
+  bool has_open_beneath_ = true;  // cleared when the system lacks it
   std::uint64_t created_directories_ = 0;
 };
 

@@ -11,6 +11,15 @@
 #else
 #define MORVANE_HAS_XATTR 0
 #endif
+// The Darwin and FreeBSD lines below are compiled in CI by zig's cross
+// compilers; neither can run here.
+#if defined(__APPLE__) || defined(__FreeBSD__)
+#include <sys/acl.h>
+#include <unistd.h>
+#endif
+#ifdef __FreeBSD__
+#include <sys/extattr.h>
+#endif
 
 namespace morvane {
 namespace {
@@ -89,6 +98,56 @@ bool contains(const std::vector<std::string_view>& names, std::string_view name)
 }
 #endif
 
+#if defined(__APPLE__) || defined(__FreeBSD__)
+// Owner of one ACL in the system's working form.
+struct Acl {
+  acl_t acl;
+  explicit Acl(acl_t a) : acl(a) {}
+  Acl(const Acl&) = delete;
+  Acl& operator=(const Acl&) = delete;
+  ~Acl() {
+    if (acl) ::acl_free(acl);
+  }
+};
+#endif
+
+#ifdef __APPLE__
+// A file's ACL is kept in a protected attribute that flistxattr does not
+// list, so it travels through the ACL calls: `to` gets exactly `from`'s
+// extended ACL, or none where `from` has none (one inherited from the folder
+// is dropped). ENOENT: no ACL; ENOTSUP: a file system without ACLs.
+bool copy_extended_acl(int from, int to) {
+  auto none = [] { return errno == ENOENT || errno == ENOTSUP; };
+  Acl old(::acl_get_fd_np(from, ACL_TYPE_EXTENDED));
+  if (old.acl) return ::acl_set_fd_np(to, old.acl, ACL_TYPE_EXTENDED) == 0;
+  if (!none()) return false;
+  Acl inherited(::acl_get_fd_np(to, ACL_TYPE_EXTENDED));
+  if (!inherited.acl) return none();
+  Acl empty(::acl_init(0));
+  return empty.acl && ::acl_set_fd_np(to, empty.acl, ACL_TYPE_EXTENDED) == 0;
+}
+#endif
+
+#ifdef __FreeBSD__
+// Whether the file holds more than its permission bits say: user attributes
+// or an ACL beyond them. Such a file is not copied here but written in place.
+// The system namespace is left out: reading it needs privilege, and the ACLs
+// kept there are asked for through the ACL calls.
+bool holds_more_than_mode(int fd) {
+  const ssize_t n = ::extattr_list_fd(fd, EXTATTR_NAMESPACE_USER, nullptr, 0);
+  if (n > 0 || (n < 0 && errno != EOPNOTSUPP)) return true;
+  acl_type_t type = ACL_TYPE_ACCESS;
+  if (::fpathconf(fd, _PC_ACL_NFS4) > 0) {
+    type = ACL_TYPE_NFS4;
+  } else if (::fpathconf(fd, _PC_ACL_EXTENDED) <= 0) {
+    return false;  // a file system without ACLs
+  }
+  Acl acl(::acl_get_fd_np(fd, type));
+  int trivial = 0;
+  return !acl.acl || ::acl_is_trivial_np(acl.acl, &trivial) != 0 || !trivial;
+}
+#endif
+
 }  // namespace
 
 bool copy_attributes([[maybe_unused]] int from, [[maybe_unused]] int to) {
@@ -120,6 +179,13 @@ bool copy_attributes([[maybe_unused]] int from, [[maybe_unused]] int to) {
     }
     if (set_value(to, name.c_str(), value.data(), value.size()) != 0) return false;
   }
+#endif
+#ifdef __APPLE__
+  if (!copy_extended_acl(from, to)) return false;
+#endif
+#ifdef __FreeBSD__
+  // The new file may have inherited an ACL the old one lacks.
+  if (holds_more_than_mode(from) || holds_more_than_mode(to)) return false;
 #endif
   return true;
 }

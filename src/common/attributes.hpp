@@ -11,7 +11,11 @@ namespace morvane {
 // attribute that cannot be listed, read, set or removed (not permitted, not
 // supported by the new file's file system, too large); `to` may then hold
 // some of them, and should be dropped. A file system without extended
-// attributes has none to copy.
+// attributes has none to copy. On macOS the ACL, which the attribute list
+// does not show, is copied as well; on FreeBSD, which keeps attributes and
+// ACLs apart from this interface, a file that has either is not copied:
+// false, so that it is written in place. Everywhere the rule is: everything
+// is copied, or false.
 bool copy_attributes(int from, int to);
 
 }  // namespace morvane

@@ -95,27 +95,27 @@ std::string temp_name(std::string_view base) {
 enum class Replacement { Done, InPlace };
 
 // The new content's file until it takes the target's name. Where the file
-// system allows it, the file has no name at all until just before the rename
-// (O_TMPFILE), so that a writer killed before then leaves nothing behind;
-// otherwise it has a hidden name beside the target from the start. A file
-// that never reaches the target's name is removed.
+// system allows it, the file has no name at all until just before the rename,
+// so that a writer killed before then leaves nothing behind; otherwise it has
+// a hidden name beside the target from the start. A file that never reaches
+// the target's name is removed.
 class TempFile {
  public:
   enum class Kind { Unnamed, Named };
+  // What rename_over came to. Refused: the directory refuses the rename, and
+  // would refuse any other file's. Unnameable: an unnamed file cannot be given
+  // a name here, though a named one may be renamed.
+  enum class Rename { Done, Refused, Unnameable };
 
   // The temporary file in `dir`, with permission bits `mode` less the umask;
   // nullopt when the directory takes no new file (no write permission, a
-  // read-only file system), or the file system no unnamed one.
+  // read-only file system), or the system or file system no unnamed one.
   static Outcome<std::optional<TempFile>> create(int dir, const std::string& base, Kind kind, mode_t mode) {
     if (kind == Kind::Unnamed) {
-#if MORVANE_LINUX_CALLS
-      UniqueFd fd(openat_retrying(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+      UniqueFd fd(open_unnamed_file(dir, mode));
       if (fd) return TempFile(dir, {}, std::move(fd));
       if (is_refusal(errno) || unnamed_unsupported(errno)) return std::nullopt;
       return os_failure(errno);
-#else
-      return std::nullopt;  // only Linux has unnamed files
-#endif
     }
     for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
       std::string name = temp_name(base);
@@ -141,19 +141,18 @@ class TempFile {
   int fd() const { return fd_.get(); }
 
   // Gives the file a name (if it has none yet) and renames it over `base`.
-  // Replacement::InPlace: the directory refuses the rename, or an unnamed
-  // file cannot be given a name here; nothing was changed.
-  Outcome<Replacement> rename_over(const std::string& base) {
+  // Nothing is changed unless it comes to Rename::Done.
+  Outcome<Rename> rename_over(const std::string& base) {
     if (name_.empty()) {
       if (auto named = give_name(base); !named) return std::unexpected(named.error());
-      if (name_.empty()) return Replacement::InPlace;
+      if (name_.empty()) return Rename::Unnameable;
     }
     if (::renameat(dir_, name_.c_str(), dir_, base.c_str()) != 0) {
-      if (is_refusal(errno) || is_mount_refusal(errno)) return Replacement::InPlace;
+      if (is_refusal(errno) || is_mount_refusal(errno)) return Rename::Refused;
       return os_failure(errno);
     }
     renamed_ = true;
-    return Replacement::Done;
+    return Rename::Done;
   }
 
  private:
@@ -163,24 +162,16 @@ class TempFile {
   // A rename cannot replace a mount point (EBUSY), nor reach across mounts
   // (EXDEV): a file mounted over the target's name, say.
   static bool is_mount_refusal(int err) { return err == EBUSY || err == EXDEV; }
-  // File systems and kernels without O_TMPFILE answer with one of these.
+  // Systems, file systems and kernels without unnamed files answer with one
+  // of these.
   static bool unnamed_unsupported(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
 
-  // Links the unnamed file under a fresh hidden name: through the descriptor
-  // itself where the caller may (AT_EMPTY_PATH), else through /proc. Leaves
-  // name_ empty when neither is possible.
-  Outcome<void> give_name([[maybe_unused]] const std::string& base) {
-#if MORVANE_LINUX_CALLS
-    const std::string by_proc = "/proc/self/fd/" + std::to_string(fd_.get());
+  // Links the unnamed file under a fresh hidden name. Leaves name_ empty when
+  // that is not possible here.
+  Outcome<void> give_name(const std::string& base) {
     for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
       std::string name = temp_name(base);
-      int err = 0;
-      if (::linkat(fd_.get(), "", dir_, name.c_str(), AT_EMPTY_PATH) != 0) {
-        err = errno;
-        if (err == ENOENT || err == EPERM) {
-          err = ::linkat(AT_FDCWD, by_proc.c_str(), dir_, name.c_str(), AT_SYMLINK_FOLLOW) != 0 ? errno : 0;
-        }
-      }
+      const int err = link_unnamed_file(fd_.get(), dir_, name.c_str());
       if (err == 0) {
         name_ = std::move(name);
         return {};
@@ -190,9 +181,6 @@ class TempFile {
       return os_failure(err);
     }
     return os_failure(EEXIST);
-#else
-    return {};
-#endif
   }
 
   int dir_;
@@ -214,11 +202,15 @@ bool take_owner(int fd, const struct stat& old) {
 // Writes `content` to a new temporary file in `dir`, makes it durable and
 // renames it over `base`, keeping the owner, group, permission bits and
 // extended attributes (ACLs among them) of the old file, `old` being its
-// status and `old_fd` open on it. Replacement::InPlace: the directory refuses
-// the new file or the rename, or the new file could not have the old one's
-// owner, group or attributes; nothing was changed.
-Outcome<Replacement> replace_through_temp(int dir, const std::string& base, const struct stat* old, int old_fd,
-                                          std::string_view content) {
+// status and `old_fd` open on it. `dir_readable` tells whether `dir` can be
+// synced. Replacement::InPlace: the directory refuses the new file or the
+// rename, or the new file could not have the old one's owner, group or
+// attributes; nothing was changed, and nothing is left behind.
+Outcome<Replacement> replace_through_temp(int dir, bool dir_readable, const std::string& base,
+                                          const struct stat* old, int old_fd, std::string_view content) {
+  // In an append-only or immutable folder a temporary file could be made but
+  // neither renamed nor removed again.
+  if (folder_refuses_rename(dir)) return Replacement::InPlace;
   for (const TempFile::Kind kind : {TempFile::Kind::Unnamed, TempFile::Kind::Named}) {
     // A new file is created 0666 less the umask, as an in-place write would;
     // a replacement starts private and takes the old bits before the rename.
@@ -240,14 +232,12 @@ Outcome<Replacement> replace_through_temp(int dir, const std::string& base, cons
     if (::fsync(temp.fd()) != 0) return os_failure(errno);
     auto renamed = temp.rename_over(base);
     if (!renamed) return std::unexpected(renamed.error());
-    if (*renamed == Replacement::InPlace) {
-      if (kind == TempFile::Kind::Unnamed) continue;
-      return Replacement::InPlace;
-    }
+    // A refused rename would meet the same refusal with a named file.
+    if (*renamed == TempFile::Rename::Refused) return Replacement::InPlace;
+    if (*renamed == TempFile::Rename::Unnameable) continue;
     // Make the rename itself durable; the content already is, and a directory
     // that cannot be synced does not make the write fail.
-    UniqueFd dir_for_sync(openat_retrying(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir_for_sync) (void)::fsync(dir_for_sync.get());
+    if (dir_readable) (void)::fsync(dir);
     return Replacement::Done;
   }
   return Replacement::InPlace;
@@ -321,10 +311,17 @@ Outcome<void> replace_file(std::string_view path_view, std::string_view content)
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   if (base.empty() || base == "." || base == "..") return write_in_place(path, content);
 
+  // The folder's handle is open for reading where it may be, so that the
+  // rename can be synced through it; else it only anchors the calls below.
   // A folder the handle cannot be had for (where a handle needs read
   // permission, not only search permission) is written in place; the open
   // then reports any other refusal.
-  UniqueFd dir(openat_retrying(AT_FDCWD, dir_path.c_str(), directory_handle_flags));
+  bool dir_readable = true;
+  UniqueFd dir(openat_retrying(AT_FDCWD, dir_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir && errno == EACCES && !directory_handle_needs_read) {
+    dir_readable = false;
+    dir = UniqueFd(open_directory_handle(AT_FDCWD, dir_path.c_str()));
+  }
   if (!dir) return errno == EACCES ? write_in_place(path, content) : os_failure(errno);
 
   EntryStat entry{};
@@ -355,7 +352,8 @@ Outcome<void> replace_file(std::string_view path_view, std::string_view content)
     }
   }
 
-  auto replaced = replace_through_temp(dir.get(), base, exists ? &old_st : nullptr, old_file.get(), content);
+  auto replaced =
+      replace_through_temp(dir.get(), dir_readable, base, exists ? &old_st : nullptr, old_file.get(), content);
   if (!replaced) return std::unexpected(std::move(replaced.error()));
   if (*replaced == Replacement::InPlace) return write_in_place(path, content);
   return {};

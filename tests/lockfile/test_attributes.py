@@ -3,12 +3,10 @@ they cannot all be carried over, the file is written in place."""
 
 import errno
 import os
-import platform
 import struct
-import subprocess
-import sys
 
 import pytest
+from syscall_filter import needs_filters, run_refusing
 
 import morvane_core
 
@@ -75,49 +73,16 @@ def test_a_replacement_keeps_exactly_the_old_attributes(lock, case):
     assert os.listdir(lock.parent) == ["skills.lock"]
 
 
-# Makes every fsetxattr fail with EPERM, as a file system or a security module
-# refusing one attribute would, then writes the lockfile.
-REFUSE_SETTING_ATTRIBUTES = r"""
-import ctypes, errno, platform, struct, sys
-import morvane_core
-
-machine = platform.machine()
-syscall_nr = {"x86_64": 190, "aarch64": 7}[machine]
-audit_arch = {"x86_64": 0xC000003E, "aarch64": 0xC00000B7}[machine]
-
-def insn(code, k, jt=0, jf=0):
-    return struct.pack("=HBBI", code, jt, jf, k)
-
-LD_ABS, JEQ, RET = 0x20, 0x15, 0x06
-ALLOW, ERRNO = 0x7FFF0000, 0x00050000
-program = b"".join([
-    insn(LD_ABS, 4), insn(JEQ, audit_arch, 1, 0), insn(RET, ALLOW),  # another ABI: allowed
-    insn(LD_ABS, 0), insn(JEQ, syscall_nr, 0, 1), insn(RET, ERRNO | errno.EPERM),
-    insn(RET, ALLOW),
-])
-
-class SockFprog(ctypes.Structure):
-    _fields_ = [("len", ctypes.c_ushort), ("filter", ctypes.c_char_p)]
-
-libc = ctypes.CDLL(None, use_errno=True)
-fprog = SockFprog(len(program) // 8, program)
-PR_SET_NO_NEW_PRIVS, PR_SET_SECCOMP, SECCOMP_MODE_FILTER = 38, 22, 2
-if libc.prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) or libc.prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, ctypes.byref(fprog)):
-    sys.exit(f"seccomp: {ctypes.get_errno()}")
-morvane_core.write_lockfile(sys.argv[1], sys.argv[2])
-"""
-
-
-@pytest.mark.skipif(platform.system() != "Linux" or platform.machine() not in ("x86_64", "aarch64"),
-                    reason="the system-call filter is written for Linux on x86_64 and aarch64")
+@needs_filters
 def test_an_attribute_the_new_file_cannot_take_means_writing_in_place(lock):
     os.setxattr(lock, ACCESS_ACL, NOBODY_MAY_WRITE)
     os.setxattr(lock, "user.origin", b"registry.example.org")
     before, old = attributes(lock), os.stat(lock)
 
-    run = subprocess.run([sys.executable, "-c", REFUSE_SETTING_ATTRIBUTES, str(lock), DOC],
-                         capture_output=True, text=True, timeout=60)
-    assert run.returncode == 0, run.stderr
+    # fsetxattr fails as a file system or a security module refusing one
+    # attribute would make it fail.
+    run_refusing("fsetxattr", errno.EPERM, "import morvane_core; morvane_core.write_lockfile(*sys.argv[1:])",
+                 lock, DOC)
     now = os.stat(lock)
     assert now.st_ino == old.st_ino
     assert lock.read_bytes() == STORED

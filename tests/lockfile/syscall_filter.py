@@ -1,0 +1,54 @@
+"""Runs Python code in a child process where the kernel answers one system
+call with an error, as a container's system-call filter (seccomp) may."""
+
+import platform
+import subprocess
+import sys
+
+import pytest
+
+# The numbers of the calls the tests refuse, by processor.
+NUMBERS = {
+    "x86_64": {"fsetxattr": 190, "statx": 332},
+    "aarch64": {"fsetxattr": 7, "statx": 291},
+}
+AUDIT_ARCH = {"x86_64": 0xC000003E, "aarch64": 0xC00000B7}
+
+needs_filters = pytest.mark.skipif(
+    platform.system() != "Linux" or platform.machine() not in NUMBERS,
+    reason="the system-call filter is written for Linux on x86_64 and aarch64")
+
+PRELUDE = r"""
+import ctypes, struct, sys
+
+def insn(code, k, jt=0, jf=0):
+    return struct.pack("=HBBI", code, jt, jf, k)
+
+LD_ABS, JEQ, RET = 0x20, 0x15, 0x06
+ALLOW, ERRNO = 0x7FFF0000, 0x00050000
+program = b"".join([
+    insn(LD_ABS, 4), insn(JEQ, {arch}, 1, 0), insn(RET, ALLOW),  # another ABI: allowed
+    insn(LD_ABS, 0), insn(JEQ, {number}, 0, 1), insn(RET, ERRNO | {errnum}),
+    insn(RET, ALLOW),
+])
+
+class SockFprog(ctypes.Structure):
+    _fields_ = [("len", ctypes.c_ushort), ("filter", ctypes.c_char_p)]
+
+libc = ctypes.CDLL(None, use_errno=True)
+fprog = SockFprog(len(program) // 8, program)
+PR_SET_NO_NEW_PRIVS, PR_SET_SECCOMP, SECCOMP_MODE_FILTER = 38, 22, 2
+if libc.prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) or libc.prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, ctypes.byref(fprog)):
+    sys.exit(f"seccomp: {{ctypes.get_errno()}}")
+"""
+
+
+def run_refusing(call, errnum, code, *args):
+    """Runs `code` (with sys.argv[1:] = args) where `call` fails with `errnum`;
+    checks that it exited cleanly and returns what it printed."""
+    machine = platform.machine()
+    prelude = PRELUDE.format(arch=AUDIT_ARCH[machine], number=NUMBERS[machine][call], errnum=errnum)
+    run = subprocess.run([sys.executable, "-c", prelude + code, *map(str, args)],
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    return run.stdout
