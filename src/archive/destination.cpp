@@ -259,7 +259,18 @@ PackageResult<void> Destination::make_directory(std::string_view rel) {
   return {};
 }
 
-PackageResult<UniqueFd> Destination::create_file(std::string_view rel) {
+PackageResult<void> OutputFile::write(std::string_view bytes) {
+  if (auto ok = write_all(fd_.get(), bytes); !ok) return io_failure(std::move(ok.error()));
+  return {};
+}
+
+PackageResult<void> OutputFile::close() {
+  // EINTR: the descriptor is closed all the same, and nothing was lost.
+  if (::close(fd_.release()) != 0 && errno != EINTR) return os_failure(errno);
+  return {};
+}
+
+PackageResult<OutputFile> Destination::create_file(std::string_view rel) {
   if (auto ok = check_path(rel); !ok) return std::unexpected(std::move(ok.error()));
   const std::size_t slash = rel.rfind('/');
   const std::string_view file_name = slash == std::string_view::npos ? rel : rel.substr(slash + 1);
@@ -272,14 +283,15 @@ PackageResult<UniqueFd> Destination::create_file(std::string_view rel) {
   for (int attempt = 1;; ++attempt) {
     const int fd =
         openat_retrying(*dir, scratch_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, file_mode);
-    if (fd >= 0) return UniqueFd(fd);
+    if (fd >= 0) return OutputFile(UniqueFd(fd));
     if (errno != EEXIST || attempt == max_create_attempts) return os_failure(errno);
     // Something stands there already. A regular file with a single link is
     // rewritten in place.
     struct stat st;
     if (::fstatat(*dir, scratch_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && is_lone_regular(st)) {
       auto existing = rewrite_existing(*dir, scratch_.c_str(), st);
-      if (!existing || *existing) return existing;
+      if (!existing) return std::unexpected(std::move(existing.error()));
+      if (*existing) return OutputFile(std::move(*existing));
     }
     // Anything else is replaced rather than opened: a symbolic link or a
     // hard-linked file is removed and its target or other names left as they

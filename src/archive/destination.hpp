@@ -21,6 +21,22 @@ namespace morvane::archive {
 // while real packages have far fewer folders than files.
 inline constexpr std::uint64_t max_created_directories = 20'000;
 
+// A file that Destination::create_file made, open for writing. Its owner
+// writes it and closes it with close(), where a failure to close (a write
+// that the file system completes only then, on NFS say) is reported; a file
+// not closed so is closed when dropped, its errors ignored.
+class OutputFile {
+ public:
+  explicit OutputFile(UniqueFd fd) : fd_(std::move(fd)) {}
+
+  // Writes all of `bytes` at the end of what was written before.
+  PackageResult<void> write(std::string_view bytes);
+  PackageResult<void> close();
+
+ private:
+  UniqueFd fd_;
+};
+
 class Destination {
  public:
   // Creates `dest` and its missing ancestors (0777 before the umask) and opens
@@ -36,7 +52,7 @@ class Destination {
   // a single link is truncated and keeps its inode, mode and owner; a file is
   // created (0666 before the umask) where there was none, and where anything
   // else stood, which is removed first (a link is never written through).
-  PackageResult<UniqueFd> create_file(std::string_view rel);
+  PackageResult<OutputFile> create_file(std::string_view rel);
 
  private:
   Destination(UniqueFd root, std::size_t dest_length) : root_(std::move(root)), dest_length_(dest_length) {}

@@ -1,16 +1,12 @@
 #include "archive/extract.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 
 #include "archive/destination.hpp"
 #include "archive/gzip_reader.hpp"
 #include "archive/package_error.hpp"
 #include "archive/tar_reader.hpp"
-#include "common/posix.hpp"
 #include "common/utf8.hpp"
 
 namespace morvane::archive {
@@ -42,10 +38,9 @@ PackageResult<void> write_file(Destination& dest, std::string_view rel, TarReade
     if (!chunk) return std::unexpected(std::move(chunk.error()));
     if (chunk->empty()) break;
     const std::string_view bytes(reinterpret_cast<const char*>(chunk->data()), chunk->size());
-    if (auto ok = write_all(file->get(), bytes); !ok) return io_failure(std::move(ok.error()));
+    if (auto ok = file->write(bytes); !ok) return ok;
   }
-  if (::close(file->release()) != 0 && errno != EINTR) return os_failure(errno);
-  return {};
+  return file->close();
 }
 
 PackageResult<std::vector<std::string>> extract(std::span<const unsigned char> data, std::string_view dest) {

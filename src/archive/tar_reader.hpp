@@ -24,10 +24,10 @@ inline constexpr std::uint64_t max_metadata_record_bytes = 1'048'576;
 inline constexpr std::uint64_t max_skipped_bytes = 1'073'741'824;
 
 struct TarEntry {
-  std::string path;           // bytes, from the long name, the pax path or the header's name fields
-  unsigned char type = 0;     // type flag byte
-  std::uint64_t header_size;  // the header block's own size field
-  std::uint64_t data_size;    // bytes of data that follow: the pax size record when there is one
+  std::string path;               // bytes, from the long name, the pax path or the header's name fields
+  unsigned char type = 0;         // type flag byte
+  std::uint64_t header_size = 0;  // the header block's own size field
+  std::uint64_t data_size = 0;    // bytes of data that follow: the pax size record when there is one
 };
 
 // As Go's archive/tar parser does, the reader keeps its first failure: every

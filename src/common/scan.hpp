@@ -15,28 +15,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/bytes.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace morvane {
-
-// Unaligned loads of the bytes at `p`, in the machine's order.
-inline std::uint64_t load8(const char* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-
-inline std::uint32_t load4(const char* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-inline constexpr char hex_digits[] = "0123456789abcdef";
-
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr bool is_string_special(char c) {
   const auto b = static_cast<unsigned char>(c);

@@ -14,8 +14,8 @@
 #include <utility>
 
 #include "common/attributes.hpp"
+#include "common/bytes.hpp"
 #include "common/posix.hpp"
-#include "common/scan.hpp"
 #include "common/unique_fd.hpp"
 
 namespace morvane::lockfile {

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/bytes.hpp"
 #include "common/scan.hpp"
 #include "lockfile/json_syntax.hpp"
 

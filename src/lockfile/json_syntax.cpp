@@ -7,6 +7,7 @@
 
 #include "common/utf8.hpp"
 #include "lockfile/float_text.hpp"
+#include "common/bytes.hpp"
 #include "common/scan.hpp"
 
 namespace morvane::lockfile {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/bytes.hpp"
 #include "common/scan.hpp"
 
 namespace morvane::lockfile {

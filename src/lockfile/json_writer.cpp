@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "lockfile/float_text.hpp"
+#include "common/bytes.hpp"
 #include "common/scan.hpp"
 
 namespace morvane::lockfile {

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "common/scan.hpp"
+#include "common/bytes.hpp"
 
 namespace morvane::version {
 namespace {
