@@ -3,11 +3,11 @@
 // them and the writers escape exactly them), and the end of JSON whitespace.
 //
 // Each scan has a vector path, sixteen bytes at a time with SSE2 (every x86-64
-// processor has it), and a portable path, eight bytes at a time in a 64-bit
-// word, which other processors (the aarch64 wheel) take. Both are compiled
-// wherever they can be, so that a test can hold them against each other on an
-// x86-64 machine; the unqualified names take the vector path where there is
-// one. No path reads a byte outside [p, end).
+// processor has it) or NEON (every aarch64 processor has it), and a portable
+// path, eight bytes at a time in a 64-bit word, which other processors take.
+// Both are compiled wherever they can be, so that a test can hold them against
+// each other; the unqualified names take the vector path where there is one.
+// No path reads a byte outside [p, end).
 #pragma once
 
 #include <bit>
@@ -19,6 +19,8 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#elif defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
 #endif
 
 namespace morvane {
@@ -126,6 +128,62 @@ inline const char* skip_json_whitespace(const char* p, const char* end) {
 using sse2::find_string_special;
 using sse2::skip_ascii;
 using sse2::skip_json_whitespace;
+#elif defined(__aarch64__) && defined(__ARM_NEON)
+namespace neon {
+
+inline uint8x16_t load16(const char* p) { return vld1q_u8(reinterpret_cast<const std::uint8_t*>(p)); }
+
+// Four bits for each byte of a comparison's result, lowest byte first: NEON
+// has no byte mask of its own, and narrowing each 16-bit lane by a shift of
+// four keeps a nibble of each byte.
+inline std::uint64_t nibble_mask(uint8x16_t matches) {
+  return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(matches), 4)), 0);
+}
+
+// The first byte a nibble mask marks, from p.
+inline const char* first_marked(const char* p, std::uint64_t mask) { return p + std::countr_zero(mask) / 4; }
+
+inline uint8x16_t string_special(uint8x16_t v) {
+  const uint8x16_t quote_or_backslash = vorrq_u8(vceqq_u8(v, vdupq_n_u8('"')), vceqq_u8(v, vdupq_n_u8('\\')));
+  return vorrq_u8(quote_or_backslash, vcleq_u8(v, vdupq_n_u8(0x1F)));
+}
+
+inline const char* skip_ascii(const char* p, const char* end) {
+  // Thirty-two bytes per step; a non-ASCII byte makes the largest byte 0x80 or more.
+  for (; end - p >= 32; p += 32)
+    if (vmaxvq_u8(vorrq_u8(load16(p), load16(p + 16))) >= 0x80) break;
+  return portable::skip_ascii(p, end);
+}
+
+// The last few bytes are copied into a block padded with spaces, as in the
+// SSE2 path.
+inline const char* find_string_special(const char* p, const char* end) {
+  for (; end - p >= 16; p += 16)
+    if (const std::uint64_t mask = nibble_mask(string_special(load16(p)))) return first_marked(p, mask);
+  if (p == end) return end;
+  char block[16];
+  std::memset(block, ' ', sizeof block);
+  std::memcpy(block, p, static_cast<std::size_t>(end - p));
+  const std::uint64_t mask = nibble_mask(string_special(load16(block)));
+  return mask ? first_marked(p, mask) : end;
+}
+
+inline const char* skip_json_whitespace(const char* p, const char* end) {
+  if (p == end || !is_json_whitespace(*p)) return p;
+  for (; end - p >= 16; p += 16) {
+    const uint8x16_t v = load16(p);
+    const uint8x16_t space = vorrq_u8(vceqq_u8(v, vdupq_n_u8(' ')), vceqq_u8(v, vdupq_n_u8('\n')));
+    const uint8x16_t other = vorrq_u8(vceqq_u8(v, vdupq_n_u8('\r')), vceqq_u8(v, vdupq_n_u8('\t')));
+    if (const std::uint64_t mask = nibble_mask(vmvnq_u8(vorrq_u8(space, other)))) return first_marked(p, mask);
+  }
+  return portable::skip_json_whitespace(p, end);
+}
+
+}  // namespace neon
+
+using neon::find_string_special;
+using neon::skip_ascii;
+using neon::skip_json_whitespace;
 #else
 using portable::find_string_special;
 using portable::skip_ascii;
