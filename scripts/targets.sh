@@ -62,6 +62,10 @@ target_toolchain() {
     *) echo "unknown interpreter headers '$t_python' of $t_triple" >&2; return 1 ;;
   esac || return 1
   export MORVANE_ZIG=$zig MORVANE_ZIG_TARGET=$t_triple MORVANE_DEPS=$deps
+  # The compilers are scripts whose target lies in the environment: what
+  # ccache, where it is used, takes for the compiler names the target.
+  CCACHE_COMPILERCHECK="string:$t_triple zig $("$zig" version) $(cat "$scripts_dir"/zig/cc "$scripts_dir"/zig/c++ | cksum)"
+  export CCACHE_COMPILERCHECK
 }
 
 # suite_args EXTENT : pytest's arguments for an extent of the tested column:
