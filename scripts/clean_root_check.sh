@@ -2,17 +2,16 @@
 # Shows that a release wheel needs nothing a build machine added: a minimal
 # Debian root made by debootstrap, holding python3, python3-venv and
 # python3-pip and no compiler and no -dev package, installs the wheel into a
-# virtual environment and runs the whole test suite from the sdist.
+# virtual environment and runs the test suite from the sdist.
 #
-#   scripts/clean_root_check.sh [DIST] [SUITE] [ARCH] [PYTEST ARGS...]
+#   scripts/clean_root_check.sh DIST SUITE TRIPLE [EXTENT]
 #
-# DIST is the folder scripts/build_release.sh wrote (default dist/); SUITE the
-# Debian release (default bookworm); ARCH Debian's name of the root's
-# architecture (default this machine's: amd64; arm64 for the aarch64 wheel).
-# PYTEST ARGS, if given, replace the whole suite with a subset; the root then
-# gets pytest and hypothesis only, not the whole test extra (under qemu-user,
-# installing mypy and numpy alone takes minutes). The wheel of the root's
-# architecture is the one tested.
+# DIST is the folder scripts/build_release.sh wrote; SUITE the Debian release;
+# TRIPLE the target of scripts/targets.txt whose wheel is tested, in a root of
+# its Debian architecture (debarch). EXTENT is "whole" (the default) or
+# "smoke", the table's smoke subset, for which the root gets pytest and
+# hypothesis only, not the whole test extra (under qemu-user, installing mypy
+# and numpy alone takes minutes).
 #
 # Run as root; needs debootstrap and unshare, and reaches Debian's archive and
 # the package index. A root of another architecture runs through qemu-user:
@@ -24,26 +23,23 @@
 # own, so nothing stays mounted when the script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-dist=$(realpath "${1:-dist}")
-suite=${2:-bookworm}
-host_arch=$(dpkg --print-architecture)
-arch=${3:-$host_arch}
-shift $(($# < 3 ? $# : 3))
-pytest_args=("$@")
+usage="usage: scripts/clean_root_check.sh DIST SUITE TRIPLE [whole|smoke]"
+dist=$(realpath "${1:?$usage}")
+suite=${2:?$usage}
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 . scripts/cache.sh
+. scripts/targets.sh
+target "${3:?$usage}"
+wheel=$(target_wheel "$dist" "$t_triple")
+arch=$t_debarch
+machine=${t_triple%%-*}
+host_arch=$(dpkg --print-architecture)
+extent=${4:-whole}
+read -r -a pytest_args <<<"$(suite_args "$extent")"
 debootstrap_args=(--arch="$arch" --variant=minbase --include=python3,python3-venv,python3-pip "$suite")
 root=$(cache_entry clean-root "$suite-$arch" "$(cache_key "${debootstrap_args[@]}" "$mirror")")/root
-case "$arch" in
-  amd64) machine=x86_64 ;;
-  arm64) machine=aarch64 ;;
-  *) echo "no release wheel for the architecture '$arch' (amd64 or arm64)" >&2; exit 1 ;;
-esac
-
-wheels=("$dist"/morvane_core-*-manylinux*_"$machine".whl)
 sdists=("$dist"/morvane_core-*.tar.gz)
-[ ${#wheels[@]} -eq 1 ] && [ -f "${wheels[0]}" ] && [ ${#sdists[@]} -eq 1 ] && [ -f "${sdists[0]}" ] ||
-  { echo "want one manylinux $machine wheel and one sdist in $dist: run scripts/build_release.sh" >&2; exit 1; }
+[ ${#sdists[@]} -eq 1 ] && [ -f "${sdists[0]}" ] || { echo "want one sdist in $dist: run scripts/build_release.sh" >&2; exit 1; }
 
 need=()
 command -v debootstrap >/dev/null || need+=(debootstrap)
@@ -80,13 +76,9 @@ cp "$host_ca" "$root/release/index-ca.crt"
 tar -xzf "${sdists[0]}" -C "$root/release"
 src=$(basename "${sdists[0]}" .tar.gz)
 
-# The whole suite runs on every processor; a subset needs no more than pytest.
-if [ ${#pytest_args[@]} -eq 0 ]; then
-  test_tools="/release/dist/$(basename "${wheels[0]}")[test]"
-  pytest_args=(-n auto --dist loadscope)
-else
-  test_tools="pytest hypothesis"
-fi
+# The smoke subset needs no more than pytest and hypothesis.
+test_tools="pytest hypothesis"
+[ "$extent" = smoke ] || test_tools="/release/dist/$(basename "$wheel")[test]"
 
 cat >"$root/release/check.sh" <<EOF
 set -eu
@@ -98,7 +90,7 @@ dev=\$(dpkg-query -W -f '\${Package}\n' | grep -E -- '-dev(:|\$)' || true)
 if [ -n "\$dev" ]; then echo "unexpected -dev packages: \$dev" >&2; exit 1; fi
 echo "no compiler, linker, binutils or -dev package; \$(dpkg-query -W | wc -l) Debian packages"
 python3 -m venv /release/venv
-/release/venv/bin/python -m pip install -q --no-index --only-binary :all: /release/dist/$(basename "${wheels[0]}")
+/release/venv/bin/python -m pip install -q --no-index --only-binary :all: /release/dist/$(basename "$wheel")
 /release/venv/bin/python -m pip install -q --only-binary :all: $test_tools
 cd /release/$src
 PATH=/release/venv/bin:\$PATH MORVANE_DIST=/release/dist python -m pytest -q -rs -p no:cacheprovider ${pytest_args[*]}

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Lays out what a glibc release wheel links against, for one target
-# architecture: Debian's static libcrypto and the interpreter's headers, in a
-# folder of their own so that the build sees these and nothing else of
-# /usr/include. The folder is kept in the cache (scripts/cache.sh), keyed by
-# this script and the versions of the packages; its path is printed.
+# Lays out what a target of the "debian" libcrypto and headers links against
+# (scripts/targets.txt): Debian's static libcrypto and the interpreter's
+# headers for one architecture, in a folder of their own so that the build
+# sees these and nothing else of /usr/include. The folder is kept in the cache
+# (scripts/cache.sh), keyed by this script and the versions of the packages;
+# its path is printed.
 #
-#   deps=$(scripts/release_deps.sh ARCH [PYTHON_MINOR])
+#   deps=$(scripts/release_deps.sh DEBARCH [PYTHON_MINOR])
 #
-# ARCH is x86_64 or aarch64; PYTHON_MINOR (default 3.11) picks Debian's
-# libpython3.N-dev for the headers. The folder holds
+# DEBARCH is Debian's name of the architecture (the table's debarch column);
+# PYTHON_MINOR (default 3.11) picks Debian's libpython3.N-dev for the headers.
+# The folder holds
 #   include/   openssl/ (with the architecture's configuration.h)
 #   python/    the interpreter's headers, pyconfig.h being the architecture's own
 #   lib/       libcrypto.a
@@ -20,14 +22,10 @@ set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 . "$here/cache.sh"
 . "$here/debian_index.sh"
-arch=${1:?usage: scripts/release_deps.sh ARCH [PYTHON_MINOR]}
+debarch=${1:?usage: scripts/release_deps.sh DEBARCH [PYTHON_MINOR]}
 py=${2:-3.11}
-case "$arch" in
-  x86_64) debarch=amd64 ;;
-  aarch64) debarch=arm64 ;;
-  *) echo "unknown architecture '$arch' (x86_64 or aarch64)" >&2; exit 1 ;;
-esac
-triple=$arch-linux-gnu
+# Debian's folder of the architecture's own headers and libraries.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH -a "$debarch" 2>/dev/null)
 packages=("libssl-dev:$debarch" "libpython$py-dev:$debarch")
 
 debian_index "$debian_codename" "$debarch"
@@ -37,7 +35,7 @@ for pkg in "${packages[@]}"; do
   [ -n "$v" ] || { echo "no package $pkg in $debian_codename" >&2; exit 1; }
   versions+=("$pkg=$v")
 done
-entry=$(cache_entry release-deps "$triple-python$py" "$(cache_key "$0" "${versions[@]}")")
+entry=$(cache_entry release-deps "$multiarch-python$py" "$(cache_key "$0" "${versions[@]}")")
 if cache_ready "$entry"; then
   echo "$entry"
   exit 0
@@ -53,11 +51,11 @@ tree=$out/tree/usr
 
 mkdir -p "$out/include" "$out/python" "$out/lib"
 cp -r "$tree/include/openssl" "$out/include/"
-cp "$tree/include/$triple/openssl/"*.h "$out/include/openssl/"
+cp "$tree/include/$multiarch/openssl/"*.h "$out/include/openssl/"
 cp -r "$tree/include/python$py/." "$out/python/"
 # Debian's pyconfig.h only chooses between the architectures' own.
-cp "$tree/include/$triple/python$py/pyconfig.h" "$out/python/pyconfig.h"
-cp "$tree/lib/$triple/libcrypto.a" "$out/lib/"
+cp "$tree/include/$multiarch/python$py/pyconfig.h" "$out/python/pyconfig.h"
+cp "$tree/lib/$multiarch/libcrypto.a" "$out/lib/"
 
 for deb in "$out"/debs/*.deb; do
   dpkg-deb -f "$deb" Package Architecture Version | paste -sd' '

@@ -1,35 +1,38 @@
 #!/usr/bin/env python3
-"""Installs the release wheel for this machine's architecture into a fresh
-virtual environment of every CPython 3.9 and later on this machine and runs the
-whole test suite in each.
+"""Installs a target's release wheel into a fresh virtual environment of
+every CPython 3.9 and later on this machine and runs the tests in each: the
+"cpythons" place of scripts/targets.txt.
 
-    scripts/test_wheel_everywhere.py [DIST] [PYTEST ARGS...]
+    scripts/test_wheel_everywhere.py DIST TRIPLE [EXTENT]
 
-DIST is the folder scripts/build_release.sh wrote (default dist/). The wheel is
-installed as a user would, from the file alone: pip install --no-index
---only-binary :all:; then the test extras come from the package index. Nothing
-is built for any interpreter. The suite runs from this checkout with
-MORVANE_DIST set, so the artifact tests run too and check that the module
-under test is the wheel's library.
+DIST is the folder scripts/build_release.sh wrote; TRIPLE the target whose
+wheel is tested (of this machine's processor and C library). EXTENT is
+"whole" (the default), the whole suite under every interpreter; "smoke", the
+table's smoke subset; or "ends", the whole suite under the oldest and the
+newest and the smoke subset under those between: one abi3 library serves them
+all, and the ends are where the interpreter's interface differs most.
+
+The wheel is installed as a user would, from the file alone: pip install
+--no-index --only-binary :all:; then the test extras come from the package
+index. Nothing is built for any interpreter. The suite runs from this
+checkout with MORVANE_DIST set, so the artifact tests run too and check that
+the module under test is the wheel's library.
 
 Interpreters: the default python3 first, then /usr/bin/python3.N and pyenv's
-versions; one per minor version. With MORVANE_SMOKE_BETWEEN naming test files
-(separated by spaces), the versions between the oldest and the newest run only
-those, the oldest and the newest the whole suite: one abi3 library serves them
-all, and the ends are where the interpreter's interface differs most. Prints
-the versions found and a table of the results; exits non-zero if any version
-fails, or if none is found.
+versions; one per minor version. Prints the versions found and a table of the
+results; exits non-zero if any version fails, or if none is found.
 """
 
 import glob
 import os
 import pathlib
-import platform
 import re
 import shutil
 import subprocess
 import sys
 import time
+
+import targets
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 WORK = ROOT / "build" / "wheel-venvs"
@@ -94,24 +97,29 @@ def count(closing, word):
 
 
 def main():
-    args = sys.argv[1:]
-    dist = pathlib.Path(args.pop(0) if args and not args[0].startswith("-") else ROOT / "dist").resolve()
-    wheels = sorted(dist.glob(f"morvane_core-*-manylinux*_{platform.machine()}.whl"))
+    if len(sys.argv) not in (3, 4) or sys.argv[3:] not in ([], ["whole"], ["smoke"], ["ends"]):
+        sys.exit(__doc__)
+    dist = pathlib.Path(sys.argv[1]).resolve()
+    extent = sys.argv[3] if len(sys.argv) == 4 else "whole"
+    row = next((r for r in targets.rows() if r["triple"] == sys.argv[2]), None)
+    if row is None or row["wheel"] == "-":
+        sys.exit(f"no target with a wheel named {sys.argv[2]} in {targets.TABLE}")
+    wheels = sorted(dist.glob(f"morvane_core-*[-.]{row['wheel']}.whl"))
     if len(wheels) != 1:
-        sys.exit(f"want one {platform.machine()} wheel in {dist}, found {[w.name for w in wheels]}: "
+        sys.exit(f"want one {row['wheel']} wheel in {dist}, found {[w.name for w in wheels]}: "
                  "run scripts/build_release.sh")
     found = interpreters()
     if not found:
         sys.exit("no CPython 3.9 or later found")
     print("testing", wheels[0].name, "under CPython", ", ".join(v for _, v in found.values()), flush=True)
 
-    smoke = os.environ.get("MORVANE_SMOKE_BETWEEN", "").split()
+    smoke = targets.line("smoke-tests")
     ends = {min(found), max(found)}
     rows = []
     for minor, (exe, full) in found.items():
-        whole = not smoke or minor in ends
+        whole = extent == "whole" or (extent == "ends" and minor in ends)
         # The whole suite on every processor; the smoke subset is over in seconds.
-        pytest_args = [*args, "-n", "auto", "--dist", "loadscope"] if whole else [*args, *smoke]
+        pytest_args = ["-n", "auto", "--dist", "loadscope"] if whole else smoke
         print(f"\n=== CPython {full} ({exe}){'' if whole else ', smoke subset'}", flush=True)
         start = time.monotonic()
         try:

@@ -1,36 +1,29 @@
 #!/usr/bin/env bash
 # Builds OpenSSL's static libcrypto with zig's clang for a target Debian ships
-# no libcrypto.a for (musl Linux, macOS), from the sources of Debian's openssl
-# package, keeps it in the cache, and prints the folder, laid out as
-# scripts/release_deps.sh lays out Debian's for the glibc wheels:
+# no libcrypto.a for (the "openssl:CONF" rows of scripts/targets.txt), from
+# the sources of Debian's openssl package, keeps it in the cache, and prints
+# the folder, laid out as scripts/release_deps.sh lays out Debian's:
 #   include/openssl/   the headers, with this target's configuration.h
 #   lib/libcrypto.a    every symbol hidden (-fvisibility=hidden)
 #
-#   scripts/zig_libcrypto.sh ZIG TARGET
-#   e.g. scripts/zig_libcrypto.sh "$zig" x86_64-linux-musl
+#   scripts/zig_libcrypto.sh ZIG TARGET CONF
 #
-# TARGET is a zig target: x86_64-linux-musl, aarch64-linux-musl,
-# aarch64-macos.11.0, x86_64-macos.11.0. The module asks libcrypto for
-# SHA-512 and Base64 alone, so the families of algorithms and the protocol
-# support it never reaches are left out, which halves the build (about 3
-# minutes on 2 cores); the SHA-2 code keeps its assembly. The cache entry is
-# keyed by this script, the openssl source package's version, zig's version
-# and the target.
+# TARGET is a zig target, CONF OpenSSL's name of its configuration (both from
+# the target's row). The module asks libcrypto for SHA-512 and Base64 alone,
+# so the families of algorithms and the protocol support it never reaches are
+# left out, which halves the build (about 3 minutes on 2 cores); the SHA-2
+# code keeps its assembly. The cache entry is keyed by this script, the
+# openssl source package's version, zig's version, the target and CONF.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 . "$here/cache.sh"
-zig=$(realpath "${1:?usage: scripts/zig_libcrypto.sh ZIG TARGET}")
-target=${2:?usage: scripts/zig_libcrypto.sh ZIG TARGET}
+usage="usage: scripts/zig_libcrypto.sh ZIG TARGET CONF"
+zig=$(realpath "${1:?$usage}")
+target=${2:?$usage}
+conf=${3:?$usage}
 jobs=${JOBS:-2}
-case "$target" in
-  x86_64-linux-musl*) conf=linux-x86_64 ;;
-  aarch64-linux-musl*) conf=linux-aarch64 ;;
-  aarch64-macos*) conf=darwin64-arm64-cc ;;
-  x86_64-macos*) conf=darwin64-x86_64-cc ;;
-  *) echo "no OpenSSL configuration known for $target" >&2; exit 1 ;;
-esac
 src=$("$here/debian_source.sh" openssl)
-entry=$(cache_entry libcrypto "$target" "$(cache_key "$0" "$src" "$("$zig" version)" "$target")")
+entry=$(cache_entry libcrypto "$target" "$(cache_key "$0" "$src" "$("$zig" version)" "$target" "$conf")")
 if cache_ready "$entry"; then
   echo "$entry"
   exit 0

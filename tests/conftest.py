@@ -16,10 +16,13 @@ import zipfile
 import pytest
 
 
-# The wheels a release has, each named by its C library's platform family and
-# its architecture: glibc's (manylinux) for two processors, musl's (musllinux)
-# for one.
-WHEELS = ("manylinux_x86_64", "manylinux_aarch64", "musllinux_x86_64")
+# The release targets (scripts/targets.txt), read by scripts/targets.py, which
+# the tests import as `targets`.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "scripts"))
+import targets  # noqa: E402
+
+# The wheels a release has, each named by its platform tag.
+WHEELS = tuple(row["wheel"] for row in targets.rows() if row["wheel"] != "-")
 
 
 def running_family():
@@ -32,13 +35,15 @@ def running_family():
 @dataclasses.dataclass
 class Release:
     sdist: pathlib.Path
-    wheels: dict  # every wheel of the release, by kind (one of WHEELS)
+    wheels: dict  # every wheel of the release, by its tag (one of WHEELS)
     libraries: dict  # the module's library unpacked from each wheel, by kind
 
     @property
     def kind(self):
-        """The kind of wheel this interpreter installs."""
-        return f"{running_family()}_{platform.machine()}"
+        """The wheel this interpreter installs: its C library's platform family
+        and its processor."""
+        return next((w for w in WHEELS if w.startswith(running_family()) and w.endswith(f"_{platform.machine()}")),
+                    None)
 
     @property
     def wheel(self):
@@ -50,12 +55,9 @@ class Release:
 
 
 def wheel_kind(wheel):
-    """The kind a wheel's name gives: manylinux_x86_64 for
-    ...-manylinux2014_x86_64.manylinux_2_17_x86_64.whl, musllinux_x86_64 for
-    ...-musllinux_1_2_x86_64.whl; None for any other name."""
-    name = re.search(r"[-.](manylinux|musllinux)_\d+_\d+_([a-z0-9_]+)\.whl$", wheel.name)
-    kind = name and f"{name[1]}_{name[2]}"
-    return kind if kind in WHEELS else None
+    """The tag of WHEELS that a wheel's name ends with (the last of its
+    platforms: ...-manylinux2014_CPU.manylinux_2_17_CPU.whl), or None."""
+    return next((w for w in WHEELS if wheel.name.endswith((f"-{w}.whl", f".{w}.whl"))), None)
 
 
 @pytest.fixture(scope="session")

@@ -1,6 +1,6 @@
 /* The interpreter configuration that CPython's headers read under the
  * limited API (Py_LIMITED_API=0x03090000), for macOS 11 and later on arm64
- * and x86_64: what the cross-compiled checks of scripts/macos_cross.sh build
+ * and x86_64: what scripts/compile_targets.sh builds the macOS targets
  * against, beside the Include/ folder of a CPython 3.11 source tree. A build
  * on a Mac uses that interpreter's own pyconfig.h instead.
  *

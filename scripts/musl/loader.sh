@@ -3,7 +3,7 @@
 # suite's musl package, keeps it in the cache under its version, and prints
 # its path:
 #
-#   scripts/musl/loader.sh [SUITE] [DEBARCH]      (SUITE trixie, DEBARCH amd64)
+#   scripts/musl/loader.sh [SUITE] [DEBARCH]      (SUITE trixie, DEBARCH this machine's)
 #
 # Debian 12's musl is 1.2.3, whose loader ignores DT_RELR relocations; wheels
 # built on current Alpine (numpy's bundled libraries, for one) carry them and
@@ -14,7 +14,7 @@ here=$(dirname "$(realpath "$0")")/..
 . "$here/cache.sh"
 . "$here/debian_index.sh"
 suite=${1:-trixie}
-debarch=${2:-amd64}
+debarch=${2:-$(dpkg --print-architecture)}
 debian_index "$suite" "$debarch"
 version=$(debian_version "musl:$debarch")
 [ -n "$version" ] || { echo "no musl package in $suite for $debarch" >&2; exit 1; }

@@ -8,7 +8,7 @@
 # The interpreter runs on the musl loader of scripts/musl/loader.sh (musl
 # 1.2.5, which reads the DT_RELR relocations of current Alpine-built wheels),
 # copied into PREFIX/lib: PREFIX/bin/python3.11 names it as its program
-# interpreter. Beside it, PREFIX/lib/libc.musl-x86_64.so.1 is the name Alpine
+# interpreter. Beside it, PREFIX/lib/libc.musl-ARCH.so.1 is the name Alpine
 # gives musl's libc and musllinux libraries ask for; the interpreter's run
 # path ($ORIGIN/../lib) lets the modules it loads find it, as on Alpine.
 #
@@ -27,7 +27,10 @@ command -v patchelf >/dev/null || { echo "needs patchelf (apt-get install patche
 mapfile -t trees < <("$here/debian_source.sh" python3.11 zlib libffi)
 loader=$("$here/musl/loader.sh")
 key=$(cache_key "$0" "${trees[@]}" "$(dpkg-query -W -f '${Version}' musl-dev)" "$(gcc -dumpfullversion)" "$loader")
-entry=$(cache_entry musl-python cpython-3.11-x86_64-linux-musl "$key")
+# The GNU name of the machine's processor with musl: what the interpreter
+# takes as its platform triplet.
+musl_triplet=$(uname -m)-linux-musl
+entry=$(cache_entry musl-python "cpython-3.11-$musl_triplet" "$key")
 prefix=$entry/python
 if cache_ready "$entry"; then
   echo "$prefix"
@@ -61,14 +64,14 @@ cp -r "${trees[2]}" "$work/libffi"
     --disable-docs --disable-multi-os-directory --prefix="$deps" >/dev/null && make -s -j"$jobs" >/dev/null 2>&1 && make -s install >/dev/null)
 
 echo "== CPython for musl (about 5 minutes)" >&2
-# configure compares gcc's -print-multiarch (x86_64-linux-gnu) with the
-# triplet it finds in musl's headers (x86_64-linux-musl) and stops, and
+# configure compares gcc's -print-multiarch (CPU-linux-gnu) with the
+# triplet it finds in musl's headers (CPU-linux-musl) and stops, and
 # setup.py adds /usr/include and /usr/lib of gcc's -print-multiarch (glibc's)
 # to every module's flags: answer both for musl instead.
-cat >"$deps/musl-cc" <<'SH'
+cat >"$deps/musl-cc" <<SH
 #!/bin/sh
-case "$1" in -print-multiarch|--print-multiarch) echo x86_64-linux-musl; exit 0 ;; esac
-exec musl-gcc "$@"
+case "\$1" in -print-multiarch|--print-multiarch) echo $musl_triplet; exit 0 ;; esac
+exec musl-gcc "\$@"
 SH
 chmod +x "$deps/musl-cc"
 export CC="$deps/musl-cc"
@@ -92,7 +95,7 @@ cd "$entry"
 rm -rf "$work"
 
 cp "$loader" "$prefix/lib/"
-ln -s "$(basename "$loader")" "$prefix/lib/libc.musl-x86_64.so.1"
+ln -s "$(basename "$loader")" "$prefix/lib/libc.musl-$(uname -m).so.1"
 patchelf --set-interpreter "$prefix/lib/$(basename "$loader")" --set-rpath '$ORIGIN/../lib' "$prefix/bin/python3.11"
 "$prefix/bin/python3" - <<'PY' >&2
 import sys, sysconfig, zlib, ctypes, hashlib, platform, pyexpat

@@ -1,14 +1,12 @@
-# CMake toolchain of the release wheels and of the macOS cross-builds: zig's
-# clang and libc++ for a target (MORVANE_ZIG_TARGET, e.g.
-# x86_64-linux-gnu.2.17, aarch64-linux-gnu.2.17, x86_64-linux-musl or
-# aarch64-macos.11.0), linked against the static libcrypto and the
-# interpreter headers laid out in MORVANE_DEPS (include/, lib/, python/:
-# scripts/release_deps.sh, scripts/build_release.sh, scripts/macos_cross.sh).
-# MORVANE_ZIG is the zig executable. Those scripts set all three; nothing is
-# taken from the build machine's /usr/include or /usr/lib.
+# CMake toolchain of the release targets: zig's clang and libc++ for a
+# triple of scripts/targets.txt (MORVANE_ZIG_TARGET), linked against the
+# static libcrypto and the interpreter headers laid out in MORVANE_DEPS
+# (include/, lib/, python/). MORVANE_ZIG is the zig executable.
+# scripts/targets.sh sets all three (target_toolchain); nothing is taken from
+# the build machine's /usr/include or /usr/lib.
 foreach(var MORVANE_ZIG MORVANE_ZIG_TARGET MORVANE_DEPS)
   if(NOT DEFINED ENV{${var}})
-    message(FATAL_ERROR "${var} is not set (see scripts/build_release.sh)")
+    message(FATAL_ERROR "${var} is not set (see scripts/targets.sh)")
   endif()
 endforeach()
 set(_deps "$ENV{MORVANE_DEPS}")
@@ -17,7 +15,7 @@ string(REGEX MATCH "^[^-]+" _arch "$ENV{MORVANE_ZIG_TARGET}")
 if("$ENV{MORVANE_ZIG_TARGET}" MATCHES "-macos")
   set(CMAKE_SYSTEM_NAME Darwin)
   set(CMAKE_SYSTEM_PROCESSOR ${_arch})
-  # zig's target names the oldest macOS (aarch64-macos.11.0); CMake must not
+  # zig's target names the oldest macOS (CPU-macos.VERSION); CMake must not
   # look for an SDK or add -arch and -isysroot of its own.
   set(CMAKE_OSX_SYSROOT "" CACHE PATH "" FORCE)
   set(CMAKE_OSX_ARCHITECTURES "" CACHE STRING "" FORCE)

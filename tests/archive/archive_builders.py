@@ -5,7 +5,6 @@ purpose; gzip members are assembled here too, so that their header fields and
 trailer can be chosen freely.
 """
 
-import hashlib
 import os
 import shutil
 import stat
@@ -209,27 +208,12 @@ def gz(raw):
     return gzip_member(raw)
 
 
-# With MORVANE_RECORD_GZIP naming a folder, every gzip stream the tests
-# extract is also written there, for fuzz/inflaters_agree.sh to read with
-# both inflaters.
-RECORD_FOLDER = os.environ.get("MORVANE_RECORD_GZIP")
-
-
-def record(data):
-    if RECORD_FOLDER and data[:2] == b"\x1f\x8b" and len(data) <= 4 * MiB:
-        name = hashlib.sha256(data).hexdigest()[:24] + ".gz"
-        with open(os.path.join(RECORD_FOLDER, name), "wb") as f:
-            f.write(data)
-
-
 def extract(data, dest):
-    record(data)
     return morvane_core.extract_tarball(data, str(dest))
 
 
 def failure(data, dest):
     """The message of the OSError that extracting `data` raises."""
-    record(data)
     try:
         result = morvane_core.extract_tarball(data, str(dest))
     except OSError as e:

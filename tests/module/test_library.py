@@ -8,6 +8,7 @@ import subprocess
 import sys
 
 import pytest
+import targets
 
 import morvane_core
 
@@ -15,7 +16,7 @@ LIBRARY = pathlib.Path(morvane_core.__file__)
 ABI_LIST = pathlib.Path(__file__).with_name("stable_abi_3_9.txt")
 
 
-@pytest.fixture(params=["installed", "wheel manylinux_x86_64", "wheel manylinux_aarch64", "wheel musllinux_x86_64"])
+@pytest.fixture(params=["installed", *(f"wheel {row['wheel']}" for row in targets.rows() if row["wheel"] != "-")])
 def library(request):
     """The module under test, and the one inside each release wheel."""
     if request.param.startswith("wheel "):
@@ -70,7 +71,7 @@ print(sys.version_info[:2])
 
 
 # Each interpreter's implementation, version and platform triplet
-# (x86_64-linux-gnu, x86_64-linux-musl, ...).
+# (CPU-linux-gnu, CPU-linux-musl, ...).
 PROBE = ("import sys, platform; "
          "print(platform.python_implementation(), *sys.version_info[:2], getattr(sys.implementation, '_multiarch', '-'))")
 LIBC_TRIPLET = getattr(sys.implementation, "_multiarch", "-")

@@ -14,20 +14,30 @@ import tarfile
 import zipfile
 
 import pytest
+import targets
 
 import morvane_core
 
-# Each wheel's tags: glibc 2.17 and later, which auditwheel names by both
-# spellings, and musl 1.2 and later.
-TAGS = {
-    "manylinux_x86_64": ["cp39-abi3-manylinux2014_x86_64", "cp39-abi3-manylinux_2_17_x86_64"],
-    "manylinux_aarch64": ["cp39-abi3-manylinux2014_aarch64", "cp39-abi3-manylinux_2_17_aarch64"],
-    "musllinux_x86_64": ["cp39-abi3-musllinux_1_2_x86_64"],
-}
-WHEELS = tuple(TAGS)
-GLIBC = (2, 17)
-# The ELF header's e_machine of each architecture's libraries.
+# Every wheel the table of targets names (scripts/targets.txt), by its tag.
+WHEELS = tuple(row["wheel"] for row in targets.rows() if row["wheel"] != "-")
+# auditwheel names glibc 2.17 by its older name as well.
+LEGACY = {"manylinux_2_17_": "manylinux2014_"}
+# The ELF header's e_machine of each processor's libraries.
 ELF_MACHINE = {"x86_64": 62, "aarch64": 183}
+
+
+def tag_parts(tag):
+    """(family, oldest C library version, processor) of a platform tag:
+    ("manylinux", (2, 17), "x86_64") for manylinux_2_17_x86_64."""
+    found = re.fullmatch(r"(manylinux|musllinux)_(\d+)_(\d+)_(\w+)", tag)
+    return found[1], (int(found[2]), int(found[3])), found[4]
+
+
+def wheel_tags(tag):
+    """The tags a wheel of that platform must carry, sorted."""
+    legacy = [tag.replace(new, old) for new, old in LEGACY.items() if tag.startswith(new)]
+    return sorted(f"cp39-abi3-{t}" for t in [tag, *legacy])
+
 
 # What each wheel's library may need: the libraries every manylinux system
 # provides (anything else would have to travel in the wheel); on musl, libc
@@ -49,11 +59,6 @@ def pinned(name):
     return re.search(rf"^set\({name} (\S+)\)$", ZLIB_NG_PIN, re.M)[1]
 
 
-def family_and_arch(kind):
-    family, arch = kind.split("_", 1)
-    return family, arch
-
-
 def wheel_text(wheel_path, name):
     with zipfile.ZipFile(wheel_path) as wheel:
         return wheel.read(name).decode()
@@ -70,7 +75,7 @@ def test_release_has_one_wheel_of_each_kind(release):
 @each_wheel
 def test_one_abi3_wheel_for_cpython_3_9_and_later_and_its_c_library(release, kind):
     path = release.wheels[kind]
-    tags = TAGS[kind]
+    tags = wheel_tags(kind)
     # The name holds the tags' platforms, dot-separated: cp39-abi3-P1.P2.
     platforms = ".".join(tag.split("-")[2] for tag in tags)
     assert path.name == f"morvane_core-{version(release)}-cp39-abi3-{platforms}.whl"
@@ -98,14 +103,14 @@ def test_wheel_holds_the_module_its_stubs_and_licenses_only(release, kind):
 def test_library_is_built_for_the_wheels_architecture(release, kind):
     header = release.libraries[kind].read_bytes()[:20]
     assert header[:4] == b"\x7fELF"
-    assert int.from_bytes(header[18:20], "little") == ELF_MACHINE[family_and_arch(kind)[1]]
+    assert int.from_bytes(header[18:20], "little") == ELF_MACHINE[tag_parts(kind)[2]]
 
 
 @each_wheel
 def test_library_needs_only_what_every_system_of_its_tag_has(release, kind):
     if shutil.which("readelf") is None:
         pytest.skip("readelf is not installed")
-    family, arch = family_and_arch(kind)
+    family, _, arch = tag_parts(kind)
     dynamic = subprocess.run(["readelf", "-d", str(release.libraries[kind])], check=True, capture_output=True,
                              text=True).stdout
     needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", dynamic))
@@ -118,7 +123,7 @@ def test_library_needs_only_what_every_system_of_its_tag_has(release, kind):
 def test_library_needs_no_glibc_newer_than_its_tag(release, dynamic_symbols, kind):
     versions = re.findall(r"@GLIBC_(\d+)\.(\d+)", "\n".join(dynamic_symbols(release.libraries[kind], "--undefined-only")))
     assert versions
-    assert max((int(a), int(b)) for a, b in versions) <= GLIBC
+    assert max((int(a), int(b)) for a, b in versions) <= tag_parts(kind)[1]
 
 
 def program_interpreter(executable):
@@ -144,7 +149,7 @@ def musl_libc():
 
 @pytest.mark.parametrize("kind", [k for k in WHEELS if k.startswith("musllinux")])
 def test_library_needs_nothing_musls_libc_lacks(release, musl_libc, kind):
-    if family_and_arch(kind)[1] != os.uname().machine:
+    if tag_parts(kind)[2] != os.uname().machine:
         pytest.skip("musl's libc here is of another architecture")
     libc = subprocess.run(["nm", "-D", "--defined-only", str(musl_libc)], check=True, capture_output=True,
                           text=True).stdout

@@ -1,0 +1,80 @@
+# Sourced by the build scripts: the release targets of scripts/targets.txt,
+# and what building for one of them takes.
+#
+#   targets                   the target rows, one a line, single spaces between
+#                             the columns: triple wheel debarch libc crypto python tested
+#   targets_line KEY          the words of the table's "KEY:" line
+#   target TRIPLE             sets t_triple, t_wheel, t_debarch, t_libc, t_crypto,
+#                             t_python and t_tested from the target's row
+#   target_wheel DIST TRIPLE  the target's wheel in DIST (there must be one)
+#   suite_args EXTENT         pytest's arguments for an extent of the tested column
+#   target_toolchain TRIPLE DEPS
+#                             lays out in the folder DEPS what the zig toolchain
+#                             (scripts/zig/toolchain.cmake) links the target
+#                             against, and exports MORVANE_ZIG, MORVANE_ZIG_TARGET
+#                             and MORVANE_DEPS for it; needs $zig
+#                             (scripts/release_tools.sh). What takes long to
+#                             make is cached (scripts/cache.sh).
+scripts_dir=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
+targets_file=$scripts_dir/targets.txt
+
+targets() {
+  awk '!/^#/ && NF && $1 !~ /:$/ { $1 = $1; print }' "$targets_file"
+}
+
+targets_line() {
+  awk -v key="$1:" '$1 == key { $1 = ""; sub(/^ /, ""); print }' "$targets_file"
+}
+
+target() {
+  local row
+  row=$(targets | awk -v t="$1" '$1 == t')
+  [ -n "$row" ] || { echo "no target '$1' in $targets_file" >&2; return 1; }
+  read -r t_triple t_wheel t_debarch t_libc t_crypto t_python t_tested <<<"$row"
+}
+
+target_wheel() {
+  target "$2" || return 1
+  local wheels=("$1"/morvane_core-*[-.]"$t_wheel".whl)
+  [ ${#wheels[@]} -eq 1 ] && [ -f "${wheels[0]}" ] ||
+    { echo "want one $t_wheel wheel in $1: run scripts/build_release.sh" >&2; return 1; }
+  echo "${wheels[0]}"
+}
+
+target_toolchain() {
+  target "$1" || return 1
+  local deps=$2 crypto python
+  case $t_crypto in
+    debian) crypto=$("$scripts_dir/release_deps.sh" "$t_debarch") ;;
+    openssl:*) crypto=$("$scripts_dir/zig_libcrypto.sh" "$zig" "$t_triple" "${t_crypto#openssl:}") ;;
+    *) echo "unknown libcrypto '$t_crypto' of $t_triple" >&2; return 1 ;;
+  esac || return 1
+  rm -rf "$deps"
+  mkdir -p "$deps"
+  ln -s "$crypto/include" "$crypto/lib" "$deps/"
+  case $t_python in
+    debian) ln -s "$("$scripts_dir/release_deps.sh" "$t_debarch")/python" "$deps/python" ;;
+    musl-cpython) ln -s "$("$scripts_dir/musl/python.sh")/include/python3.11" "$deps/python" ;;
+    # The limited API needs nothing of pyconfig.h but what scripts/macos/ gives.
+    debian-source)
+      cp -r "$("$scripts_dir/debian_source.sh" python3.11)/Include" "$deps/python" &&
+        cp "$scripts_dir/macos/pyconfig.h" "$deps/python/" ;;
+    *) echo "unknown interpreter headers '$t_python' of $t_triple" >&2; return 1 ;;
+  esac || return 1
+  export MORVANE_ZIG=$zig MORVANE_ZIG_TARGET=$t_triple MORVANE_DEPS=$deps
+  # The compilers are scripts whose target lies in the environment: what
+  # ccache, where it is used, takes for the compiler names the target.
+  CCACHE_COMPILERCHECK="string:$t_triple zig $("$zig" version) $(cat "$scripts_dir"/zig/cc "$scripts_dir"/zig/c++ | cksum)"
+  export CCACHE_COMPILERCHECK
+}
+
+# suite_args EXTENT : pytest's arguments for an extent of the tested column:
+# "whole", the whole suite on every processor (each test module on one, so
+# that its costly fixtures are made once); "smoke", the smoke subset.
+suite_args() {
+  case $1 in
+    whole) echo "-n auto --dist loadscope" ;;
+    smoke) targets_line smoke-tests ;;
+    *) echo "unknown extent '$1' (whole or smoke)" >&2; return 1 ;;
+  esac
+}
