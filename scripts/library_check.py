@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Checks a module library built for a target of scripts/targets.txt: it is
 for the triple's processor (on macOS a bundle, naming the triple's oldest
-macOS), it exports PyInit_morvane_core alone, and it records its inflater
-and system calls.
+macOS, linking nothing but the system's libraries and carrying no OpenSSL),
+it exports PyInit_morvane_core alone, and it records its inflater and system
+calls.
 
     scripts/library_check.py LIBRARY TRIPLE
 
@@ -25,6 +26,11 @@ MH_BUNDLE = 8
 LC_DYLD_INFO_ONLY = 0x80000022
 LC_DYLD_EXPORTS_TRIE = 0x80000033
 LC_BUILD_VERSION = 0x32
+# The load commands that name a library to link, and the libraries a macOS
+# module may link: the system's C library and, where libc++ is not linked in,
+# Apple's.
+LC_LOAD_DYLIBS = {0xC, 0x80000018, 0x8000001F, 0x80000023}
+SYSTEM_DYLIBS = {"/usr/lib/libSystem.B.dylib", "/usr/lib/libc++.1.dylib"}
 
 
 def uleb128(data, pos):
@@ -60,13 +66,16 @@ def trie_symbols(data, start, size):
 
 
 def macho(data):
-    """(cpu number, file type, oldest macOS, exports) of a 64-bit Mach-O file;
-    the exports with C's leading underscore taken off."""
+    """(cpu number, file type, oldest macOS, exports, linked libraries) of a
+    64-bit Mach-O file; the exports with C's leading underscore taken off."""
     _, cpu, _, file_type, ncmds, _, _, _ = struct.unpack_from("<IiiIIIII", data)
-    minos, exports, offset = "?", [], 32
+    minos, exports, dylibs, offset = "?", [], [], 32
     for _ in range(ncmds):
         cmd, cmdsize = struct.unpack_from("<II", data, offset)
-        if cmd == LC_DYLD_INFO_ONLY:
+        if cmd in LC_LOAD_DYLIBS:
+            name_at = offset + struct.unpack_from("<I", data, offset + 8)[0]
+            dylibs.append(data[name_at:data.index(b"\0", name_at)].decode())
+        elif cmd == LC_DYLD_INFO_ONLY:
             exports = trie_symbols(data, *struct.unpack_from("<II", data, offset + 40))
         elif cmd == LC_DYLD_EXPORTS_TRIE:
             exports = trie_symbols(data, *struct.unpack_from("<II", data, offset + 8))
@@ -74,7 +83,7 @@ def macho(data):
             value = struct.unpack_from("<I", data, offset + 12)[0]
             minos = f"{value >> 16}.{(value >> 8) & 0xFF}"
         offset += cmdsize
-    return cpu, file_type, minos, [name.removeprefix("_") for name in exports]
+    return cpu, file_type, minos, [name.removeprefix("_") for name in exports], dylibs
 
 
 def check(path, triple):
@@ -90,11 +99,16 @@ def check(path, triple):
         if machine != ELF_MACHINE[cpu]:
             failures.append(f"not an ELF library for {cpu}")
     elif struct.unpack_from("<I", data)[0] == MH_MAGIC_64:
-        number, file_type, minos, exports = macho(data)
-        facts = f"Mach-O, cpu {number:#x}, file type {file_type}, macOS {minos} or later"
+        number, file_type, minos, exports, dylibs = macho(data)
+        facts = f"Mach-O, cpu {number:#x}, file type {file_type}, macOS {minos} or later; links {' '.join(dylibs)}"
         oldest = triple.rsplit("macos.", 1)[-1]
         if (number, file_type, minos) != (MACHO_CPU[cpu], MH_BUNDLE, oldest):
             failures.append(f"not a bundle for {cpu} and macOS {oldest}")
+        if not set(dylibs) <= SYSTEM_DYLIBS:
+            failures.append(f"links {sorted(set(dylibs) - SYSTEM_DYLIBS)} beyond the system's libraries")
+        # SHA-512 comes from the system's CommonCrypto there.
+        if b"OpenSSL" in data or b"EVP_Digest" in data:
+            failures.append("carries OpenSSL's libcrypto")
     else:
         return "neither ELF nor 64-bit Mach-O", ["unknown format"]
     if exports != [EXPORT]:

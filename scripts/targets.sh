@@ -47,11 +47,12 @@ target_toolchain() {
   case $t_crypto in
     debian) crypto=$("$scripts_dir/release_deps.sh" "$t_debarch") ;;
     openssl:*) crypto=$("$scripts_dir/zig_libcrypto.sh" "$zig" "$t_triple" "${t_crypto#openssl:}") ;;
+    system) crypto="" ;;
     *) echo "unknown libcrypto '$t_crypto' of $t_triple" >&2; return 1 ;;
   esac || return 1
   rm -rf "$deps"
   mkdir -p "$deps"
-  ln -s "$crypto/include" "$crypto/lib" "$deps/"
+  [ -z "$crypto" ] || ln -s "$crypto/include" "$crypto/lib" "$deps/"
   case $t_python in
     debian) ln -s "$("$scripts_dir/release_deps.sh" "$t_debarch")/python" "$deps/python" ;;
     musl-cpython) ln -s "$("$scripts_dir/musl/python.sh")/include/python3.11" "$deps/python" ;;
