@@ -15,6 +15,18 @@ import zipfile
 
 import pytest
 
+try:
+    from hypothesis import HealthCheck, settings
+except ImportError:  # a run of the smoke subset that needs no hypothesis
+    settings = None
+
+# Drawing inputs is slow under emulation (qemu-user) and on a loaded machine:
+# how long it takes says nothing of the module, so neither the time of a
+# draw nor that of an example fails a test.
+if settings is not None:
+    settings.register_profile("any-machine", suppress_health_check=[HealthCheck.too_slow], deadline=None)
+    settings.load_profile("any-machine")
+
 
 # The release targets (scripts/targets.txt), read by scripts/targets.py, which
 # the tests import as `targets`.

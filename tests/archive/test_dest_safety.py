@@ -311,7 +311,7 @@ SEED_ARCHIVE = tar(
 )
 
 
-@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
 @given(edits=st.lists(st.tuples(st.integers(0, len(SEED_ARCHIVE) - 1), st.integers(0, 255)), min_size=1, max_size=8),
        cut=st.integers(0, len(SEED_ARCHIVE)))
 def test_damaged_archives_fail_cleanly_and_stay_inside(tmp_path_factory, edits, cut):

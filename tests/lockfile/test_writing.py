@@ -243,7 +243,7 @@ documents = st.fixed_dictionaries(
 )
 
 
-@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
 @given(doc=documents, ascii_only=st.booleans())
 def test_any_lockfile_is_written_as_modelled(tmp_path, doc, ascii_only):
     path = tmp_path / "prop.lock"
