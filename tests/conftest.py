@@ -13,8 +13,15 @@ import tempfile
 import traceback
 import zipfile
 
+import hypothesis
 import pytest
 
+
+# Nothing is timed: drawing inputs and running an example may be slow on a busy
+# machine or under emulation, and that is no finding.
+hypothesis.settings.register_profile("untimed", deadline=None,
+                                     suppress_health_check=[hypothesis.HealthCheck.too_slow])
+hypothesis.settings.load_profile("untimed")
 
 # The release targets (scripts/targets.txt), read by scripts/targets.py, which
 # the tests import as `targets`.
