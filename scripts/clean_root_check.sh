@@ -36,6 +36,12 @@ machine=${t_triple%%-*}
 host_arch=$(dpkg --print-architecture)
 extent=${4:-whole}
 read -r -a pytest_args <<<"$(suite_args "$extent")"
+if [ "$arch" != "$host_arch" ]; then
+  for test in $(targets_line emulated-deselect); do
+    echo "deselected under qemu-user (see scripts/targets.txt): $test"
+    pytest_args+=(--deselect "$test")
+  done
+fi
 debootstrap_args=(--arch="$arch" --variant=minbase --include=python3,python3-venv,python3-pip "$suite")
 root=$(cache_entry clean-root "$suite-$arch" "$(cache_key "${debootstrap_args[@]}" "$mirror")")/root
 sdists=("$dist"/morvane_core-*.tar.gz)

@@ -13,6 +13,7 @@ import tempfile
 import traceback
 import zipfile
 
+import hypothesis
 import pytest
 
 try:
@@ -27,6 +28,12 @@ if settings is not None:
     settings.register_profile("any-machine", suppress_health_check=[HealthCheck.too_slow], deadline=None)
     settings.load_profile("any-machine")
 
+
+# Nothing is timed: drawing inputs and running an example may be slow on a busy
+# machine or under emulation, and that is no finding.
+hypothesis.settings.register_profile("untimed", deadline=None,
+                                     suppress_health_check=[hypothesis.HealthCheck.too_slow])
+hypothesis.settings.load_profile("untimed")
 
 # The release targets (scripts/targets.txt), read by scripts/targets.py, which
 # the tests import as `targets`.
