@@ -16,19 +16,6 @@ import zipfile
 import hypothesis
 import pytest
 
-try:
-    from hypothesis import HealthCheck, settings
-except ImportError:  # a run of the smoke subset that needs no hypothesis
-    settings = None
-
-# Drawing inputs is slow under emulation (qemu-user) and on a loaded machine:
-# how long it takes says nothing of the module, so neither the time of a
-# draw nor that of an example fails a test.
-if settings is not None:
-    settings.register_profile("any-machine", suppress_health_check=[HealthCheck.too_slow], deadline=None)
-    settings.load_profile("any-machine")
-
-
 # Nothing is timed: drawing inputs and running an example may be slow on a busy
 # machine or under emulation, and that is no finding.
 hypothesis.settings.register_profile("untimed", deadline=None,
