@@ -13,7 +13,14 @@
 #ifndef STATX_TYPE
 #include <linux/stat.h>
 #endif
-// The kernel's values (Linux 5.8 on), which older headers lack.
+// The kernel's values, which musl's header lacks (and older headers lack the
+// mount-root one, from Linux 5.8 on).
+#ifndef STATX_ATTR_IMMUTABLE
+#define STATX_ATTR_IMMUTABLE 0x00000010
+#endif
+#ifndef STATX_ATTR_APPEND
+#define STATX_ATTR_APPEND 0x00000020
+#endif
 #ifndef STATX_ATTR_MOUNT_ROOT
 #define STATX_ATTR_MOUNT_ROOT 0x00002000
 #endif
