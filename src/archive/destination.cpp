@@ -151,8 +151,9 @@ PackageResult<UniqueFd> Destination::make_child(int parent, std::string_view nam
 
 // Below `base` (the destination itself when null), the deepest directory on
 // the requested path that exists, found by open_beneath without passing
-// through a link: the whole path, then its parent (usually only the last piece is
-// new), then by halving. Each probe is one system call, whatever the depth.
+// through a link: the whole path, then its parent (usually only the last
+// piece is new), then by halving. Each probe is one system call, whatever the
+// depth.
 PackageResult<Destination::Existing> Destination::deepest_beneath(const Directory* base,
                                                                   std::size_t base_pieces) {
   const int from = base ? base->fd.get() : root_.get();
