@@ -39,20 +39,57 @@ tar -xzf "${sdists[0]}" -C "$raw/src"
 src=$(echo "$raw"/src/morvane_core-*)
 [ -f "$src/third_party/$(basename "$zlib_ng")/.fetched" ] || { echo "the sdist lacks zlib-ng's sources" >&2; exit 1; }
 
-while read -r -u 3 triple wheel _; do
+# repack WHEEL COMMAND...: runs COMMAND in the unpacked wheel's folder, then
+# packs it again in place (RECORD is written anew).
+repack() {
+  local wheel=$1 unpacked
+  shift
+  unpacked=$(mktemp -d)
+  python -m wheel unpack --dest "$unpacked" "$wheel" >/dev/null
+  (cd "$unpacked"/* && "$@")
+  rm "$wheel"
+  python -m wheel pack --dest-dir "$(dirname "$wheel")" "$unpacked"/* >/dev/null
+  rm -rf "$unpacked"
+}
+# A wheel whose SHA-512 comes from the system carries no libcrypto, nor its
+# licence.
+drop_openssl_licence() {
+  rm "$info"/licenses/LICENSES/OpenSSL-*.txt
+  sed -i '/^License-File: LICENSES\/OpenSSL-/d' "$info/METADATA"
+}
+
+while read -r -u 3 triple wheel _ _ crypto _; do
   [ "$wheel" != - ] || continue
   echo "== wheel for $triple: $wheel"
   work=$raw/$triple
   target_toolchain "$triple" "$work/deps"
   cpu=${triple%%-*}
   # The wheel's platform tag comes from the building interpreter's; another
-  # processor is named by _PYTHON_HOST_PLATFORM.
+  # system or processor is named by _PYTHON_HOST_PLATFORM, in sysconfig's
+  # spelling (linux-aarch64, macosx-11.0-arm64).
   host_platform=()
-  [ "$cpu" = "$(uname -m)" ] || host_platform=("_PYTHON_HOST_PLATFORM=linux-$cpu")
+  case $wheel in
+    macosx_*) host_platform=("_PYTHON_HOST_PLATFORM=$(sed -E 's/^macosx_([0-9]+)_([0-9]+)_/macosx-\1.\2-/' <<<"$wheel")") ;;
+    *) [ "$cpu" = "$(uname -m)" ] || host_platform=("_PYTHON_HOST_PLATFORM=linux-$cpu") ;;
+  esac
   env "${host_platform[@]}" python -m build --wheel --outdir "$work" "$src" \
     -C cmake.define.MORVANE_STATIC_DEPS=ON -C cmake.define.CMAKE_TOOLCHAIN_FILE="$here/scripts/zig/toolchain.cmake"
   built=("$work"/*.whl)
   [ ${#built[@]} -eq 1 ] || { echo "expected one wheel in $work" >&2; exit 1; }
+  info=morvane_core-$(basename "${built[0]}" | cut -d- -f2).dist-info
+  [ "$crypto" != system ] || repack "${built[0]}" drop_openssl_licence
+
+  if [[ $wheel == macosx_* ]]; then
+    # No auditwheel for macOS: the library is checked here (a bundle for its
+    # processor and oldest macOS, linking only the system's libraries), and
+    # the tag is the one the build gave.
+    [[ ${built[0]} == *"-cp39-abi3-$wheel.whl" ]] || { echo "${built[0]} is not tagged cp39-abi3-$wheel" >&2; exit 1; }
+    python -m zipfile -e "${built[0]}" "$work/unzipped"
+    python3 scripts/library_check.py "$work/unzipped/morvane_core.abi3.so" "$triple"
+    mkdir -p "$raw/repaired"
+    cp "${built[0]}" "$raw/repaired/"
+    continue
+  fi
 
   ldpaths=()
   if [[ $wheel == musllinux_* ]]; then
@@ -60,13 +97,8 @@ while read -r -u 3 triple wheel _; do
     # as itself; the library names it libc.musl-CPU.so.1 instead, as libraries
     # built on Alpine do and auditwheel's musllinux policy asks. auditwheel
     # finds it in the musl CPython's lib folder, beside musl's loader.
-    python -m wheel unpack --dest "$work/unpacked" "${built[0]}"
-    library=$(echo "$work"/unpacked/*/morvane_core.abi3.so)
-    patchelf --replace-needed libc.so "libc.musl-$cpu.so.1" "$library"
-    rm "${built[0]}"
-    python -m wheel pack --dest-dir "$work" "$(dirname "$library")"
-    built=("$work"/*.whl)
-    ldpaths=(--ldpaths "$(scripts/musl/python.sh)/lib")
+    repack "${built[0]}" patchelf --replace-needed libc.so "libc.musl-$cpu.so.1" morvane_core.abi3.so
+    ldpaths=(--ldpaths "$(scripts/musl/python.sh "$triple")/lib")
   fi
 
   # auditwheel's report: "... is consistent with the following platform tag: "TAG"."

@@ -14,9 +14,8 @@
 # and numpy alone takes minutes).
 #
 # Run as root; needs debootstrap and unshare, and reaches Debian's archive and
-# the package index. A root of another architecture runs through qemu-user:
-# the script installs qemu-user-static and binfmt-support if they are missing,
-# mounts binfmt_misc and enables the emulator. The root is kept in the cache
+# the package index. A root of another architecture runs through qemu-user
+# (target_emulation of scripts/targets.sh). The root is kept in the cache
 # outside the clone (scripts/cache.sh), keyed by what debootstrap is asked
 # for, and reused by later runs (the wheel, the sdist and the virtual
 # environment are replaced each time). It runs inside a mount namespace of its
@@ -32,35 +31,15 @@ mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 target "${3:?$usage}"
 wheel=$(target_wheel "$dist" "$t_triple")
 arch=$t_debarch
-machine=${t_triple%%-*}
-host_arch=$(dpkg --print-architecture)
 extent=${4:-whole}
 read -r -a pytest_args <<<"$(suite_args "$extent")"
-if [ "$arch" != "$host_arch" ]; then
-  for test in $(targets_line emulated-deselect); do
-    echo "deselected under qemu-user (see scripts/targets.txt): $test"
-    pytest_args+=(--deselect "$test")
-  done
-fi
 debootstrap_args=(--arch="$arch" --variant=minbase --include=python3,python3-venv,python3-pip "$suite")
 root=$(cache_entry clean-root "$suite-$arch" "$(cache_key "${debootstrap_args[@]}" "$mirror")")/root
 sdists=("$dist"/morvane_core-*.tar.gz)
 [ ${#sdists[@]} -eq 1 ] && [ -f "${sdists[0]}" ] || { echo "want one sdist in $dist: run scripts/build_release.sh" >&2; exit 1; }
 
-need=()
-command -v debootstrap >/dev/null || need+=(debootstrap)
-if [ "$arch" != "$host_arch" ]; then
-  [ -e "/usr/libexec/qemu-binfmt/$machine-binfmt-P" ] || need+=(qemu-user-static)
-  command -v update-binfmts >/dev/null || need+=(binfmt-support)
-fi
-if [ ${#need[@]} -gt 0 ]; then
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}" </dev/null
-fi
-if [ "$arch" != "$host_arch" ]; then
-  [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
-  update-binfmts --enable "qemu-$machine"
-fi
+command -v debootstrap >/dev/null || debian_install debootstrap
+target_emulation
 
 if ! cache_ready "$(dirname "$root")"; then
   rm -rf "$(dirname "$root")"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The musllinux wheel where it runs: installed from the file alone into a
 # virtual environment of the musl CPython that scripts/musl/python.sh builds
-# from Debian's sources (on musl 1.2.5's loader), with the test tools from a
+# from Debian's sources for its processor (on musl 1.2.5's loader; through
+# qemu-user on another processor), with the test tools from a
 # local wheelhouse (scripts/musl/venv.sh), then the whole test suite of this
 # checkout with MORVANE_DIST set, so the tests of the artifacts run too.
 #
@@ -24,20 +25,21 @@ target "${2:?$usage}"
 wheel=$(target_wheel "$dist" "$t_triple")
 read -r -a pytest_args <<<"$(suite_args "${3:-whole}")"
 
-venv=$root/build/musl-venv
-python=$(scripts/musl/venv.sh "$venv")
+target_emulation
+venv=$root/build/musl-venv-${t_triple%%-*}
+python=$(scripts/musl/venv.sh "$venv" "$t_triple")
 "$python" -m pip install -q --no-index --only-binary :all: "$wheel"
 
 tools=$(scripts/release_tools.sh)
-musl_python=$(scripts/musl/python.sh)
+musl_python=$(scripts/musl/python.sh "$t_triple")
 compilers=$(mktemp -d)
 trap 'rm -rf "$compilers"' EXIT
 ln -s "$root/scripts/zig/cc" "$compilers/cc"
 ln -s "$root/scripts/zig/c++" "$compilers/c++"
-# This machine's cmake: the musllinux cmake wheel's program runs on the
-# system's musl loader (/lib/ld-musl-x86_64.so.1, Debian 12's musl 1.2.3),
-# which cannot read its DT_RELR relocations and crashes.
-ln -s "$tools/bin/cmake" "$compilers/cmake"
+# This machine's cmake and ninja: the musllinux wheels' programs run on the
+# system's musl loader (/lib/ld-musl-CPU.so.1: Debian 12's musl 1.2.3, which
+# cannot read their DT_RELR relocations and crashes; none for another processor).
+ln -s "$tools/bin/cmake" "$tools/bin/ninja" "$compilers/"
 export MORVANE_ZIG=$tools/zig MORVANE_ZIG_TARGET=$t_triple CC=$compilers/cc CXX=$compilers/c++
 OpenSSL_ROOT=$(scripts/zig_libcrypto.sh "$MORVANE_ZIG" "$t_triple" "${t_crypto#openssl:}")
 export OpenSSL_ROOT ZLIB_ROOT=$musl_python/../deps

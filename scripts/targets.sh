@@ -8,6 +8,10 @@
 #                             t_python and t_tested from the target's row
 #   target_wheel DIST TRIPLE  the target's wheel in DIST (there must be one)
 #   suite_args EXTENT         pytest's arguments for an extent of the tested column
+#   target_emulation          lets this machine run programs of the target last
+#                             named by `target`: on another processor, through
+#                             qemu-user, installed and enabled here if need be
+#   debian_install PACKAGE... installs Debian packages
 #   target_toolchain TRIPLE DEPS
 #                             lays out in the folder DEPS what the zig toolchain
 #                             (scripts/zig/toolchain.cmake) links the target
@@ -55,7 +59,7 @@ target_toolchain() {
   [ -z "$crypto" ] || ln -s "$crypto/include" "$crypto/lib" "$deps/"
   case $t_python in
     debian) ln -s "$("$scripts_dir/release_deps.sh" "$t_debarch")/python" "$deps/python" ;;
-    musl-cpython) ln -s "$("$scripts_dir/musl/python.sh")/include/python3.11" "$deps/python" ;;
+    musl-cpython) ln -s "$("$scripts_dir/musl/python.sh" "$t_triple")/include/python3.11" "$deps/python" ;;
     # The limited API needs nothing of pyconfig.h but what scripts/macos/ gives.
     debian-source)
       cp -r "$("$scripts_dir/debian_source.sh" python3.11)/Include" "$deps/python" &&
@@ -67,6 +71,24 @@ target_toolchain() {
   # ccache, where it is used, takes for the compiler names the target.
   CCACHE_COMPILERCHECK="string:$t_triple zig $("$zig" version) $(cat "$scripts_dir"/zig/cc "$scripts_dir"/zig/c++ | cksum)"
   export CCACHE_COMPILERCHECK
+}
+
+debian_install() {
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@" </dev/null
+}
+
+target_emulation() {
+  local machine=${t_triple%%-*} need=()
+  [ "$t_debarch" != "$(dpkg --print-architecture)" ] || return 0
+  [ -e "/usr/libexec/qemu-binfmt/$machine-binfmt-P" ] || need+=(qemu-user-static)
+  command -v update-binfmts >/dev/null || need+=(binfmt-support)
+  [ ${#need[@]} -eq 0 ] || debian_install "${need[@]}"
+  [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  # Where binfmt-support was set up after qemu-user-static, the emulator's
+  # format was never imported.
+  update-binfmts --display "qemu-$machine" >/dev/null 2>&1 || update-binfmts --import "qemu-$machine"
+  update-binfmts --enable "qemu-$machine"
 }
 
 # suite_args EXTENT : pytest's arguments for an extent of the tested column:

@@ -103,13 +103,22 @@ def build_records():
 
 @pytest.fixture(scope="session")
 def dynamic_symbols():
-    """`nm -D FLAGS library` as a list of names with their versions, e.g. 'memcpy@GLIBC_2.14'."""
+    """`nm -D FLAGS library` as a list of names with their versions, e.g. 'memcpy@GLIBC_2.14'.
+    A Mach-O library (a macOS wheel's) is read by LLVM's nm, its external
+    symbols with C's leading underscore taken off."""
     if shutil.which("nm") is None:
         pytest.skip("nm is not installed")
 
     def run(library, *flags):
-        out = subprocess.run(["nm", "-D", *flags, str(library)], check=True, capture_output=True, text=True).stdout
-        return [line.split()[-1] for line in out.splitlines() if line.strip()]
+        command = ["nm", "-D"]
+        if pathlib.Path(library).read_bytes()[:4] == b"\xcf\xfa\xed\xfe":
+            llvm_nm = shutil.which("llvm-nm") or next(filter(None, map(shutil.which, ("llvm-nm-19", "llvm-nm-14"))), None)
+            if llvm_nm is None:
+                pytest.skip("LLVM's nm, which reads Mach-O, is not installed")
+            command = [llvm_nm, "-g"]
+        out = subprocess.run([*command, *flags, str(library)], check=True, capture_output=True, text=True).stdout
+        names = [line.split()[-1] for line in out.splitlines() if line.strip()]
+        return [n.removeprefix("_") for n in names] if command[1] == "-g" else names
 
     return run
 

@@ -2,7 +2,11 @@
 # A virtual environment of the musl CPython (scripts/musl/python.sh) with the
 # project's test tools, fresh each time:
 #
-#   scripts/musl/venv.sh VENV
+#   scripts/musl/venv.sh VENV [TRIPLE]
+#
+# TRIPLE is the musl target whose interpreter it is (default: this machine's
+# processor); on another processor the interpreter runs through qemu-user,
+# which must be enabled (target_emulation of scripts/targets.sh).
 #
 # That interpreter has no ssl module, so the tools' wheels (the test extra of
 # pyproject.toml, for musllinux) are fetched by this machine's pip into a
@@ -11,8 +15,8 @@
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")/..
 . "$here/cache.sh"
-venv=$(realpath -m "${1:?usage: scripts/musl/venv.sh VENV}")
-prefix=$("$here/musl/python.sh")
+venv=$(realpath -m "${1:?usage: scripts/musl/venv.sh VENV [TRIPLE]}")
+prefix=$("$here/musl/python.sh" "${@:2}")
 py=$prefix/bin/python3
 pyver=$("$py" -c 'import sys; print("%d%d" % sys.version_info[:2])')
 arch=$("$py" -c 'import platform; print(platform.machine())')

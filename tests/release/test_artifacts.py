@@ -13,23 +13,27 @@ import sys
 import tarfile
 import zipfile
 
+import library_check
 import pytest
 import targets
 
 import morvane_core
 
-# Every wheel the table of targets names (scripts/targets.txt), by its tag.
-WHEELS = tuple(row["wheel"] for row in targets.rows() if row["wheel"] != "-")
+# Every wheel the table of targets names (scripts/targets.txt), by its tag,
+# and its row.
+ROWS = {row["wheel"]: row for row in targets.rows() if row["wheel"] != "-"}
+WHEELS = tuple(ROWS)
+# The wheels of ELF systems, which readelf and nm read.
+LINUX_WHEELS = tuple(w for w in WHEELS if not w.startswith("macosx_"))
 # auditwheel names glibc 2.17 by its older name as well.
 LEGACY = {"manylinux_2_17_": "manylinux2014_"}
-# The ELF header's e_machine of each processor's libraries.
-ELF_MACHINE = {"x86_64": 62, "aarch64": 183}
 
 
 def tag_parts(tag):
     """(family, oldest C library version, processor) of a platform tag:
-    ("manylinux", (2, 17), "x86_64") for manylinux_2_17_x86_64."""
-    found = re.fullmatch(r"(manylinux|musllinux)_(\d+)_(\d+)_(\w+)", tag)
+    ("manylinux", (2, 17), "x86_64") for manylinux_2_17_x86_64, ("macosx", (11, 0),
+    "arm64") for macosx_11_0_arm64."""
+    found = re.fullmatch(r"(manylinux|musllinux|macosx)_(\d+)_(\d+)_(\w+)", tag)
     return found[1], (int(found[2]), int(found[3])), found[4]
 
 
@@ -50,6 +54,7 @@ NEEDED = {
 LIBC = {"manylinux": "libc.so.6", "musllinux": "libc.musl-{arch}.so.1"}
 
 each_wheel = pytest.mark.parametrize("kind", WHEELS)
+each_linux_wheel = pytest.mark.parametrize("kind", LINUX_WHEELS)
 
 ZLIB_NG_PIN = (pathlib.Path(__file__).resolve().parents[2] / "cmake" / "zlib_ng.cmake").read_text()
 
@@ -92,21 +97,30 @@ def test_wheel_holds_the_module_its_stubs_and_licenses_only(release, kind):
     info = f"morvane_core-{version(release)}.dist-info"
     with zipfile.ZipFile(release.wheels[kind]) as wheel:
         files = {n for n in wheel.namelist() if not n.endswith("/")}
-    assert files == {
-        "morvane_core.abi3.so", "morvane_core-stubs/__init__.pyi",
-        f"{info}/METADATA", f"{info}/WHEEL", f"{info}/RECORD", f"{info}/licenses/LICENSE",
-        f"{info}/licenses/LICENSES/zlib-ng.txt", f"{info}/licenses/LICENSES/OpenSSL-Apache-2.0.txt",
-    }
+        metadata = email.parser.Parser().parsestr(wheel.read(f"{info}/METADATA").decode())
+    # A wheel whose SHA-512 comes from the system carries no libcrypto, nor its licence.
+    licenses = ["LICENSE", "LICENSES/zlib-ng.txt"]
+    if ROWS[kind]["crypto"] != "system":
+        licenses.append("LICENSES/OpenSSL-Apache-2.0.txt")
+    assert files == {"morvane_core.abi3.so", "morvane_core-stubs/__init__.pyi", f"{info}/METADATA", f"{info}/WHEEL",
+                     f"{info}/RECORD", *(f"{info}/licenses/{name}" for name in licenses)}
+    assert sorted(metadata.get_all("License-File")) == sorted(licenses)
 
 
 @each_wheel
-def test_library_is_built_for_the_wheels_architecture(release, kind):
-    header = release.libraries[kind].read_bytes()[:20]
-    assert header[:4] == b"\x7fELF"
-    assert int.from_bytes(header[18:20], "little") == ELF_MACHINE[tag_parts(kind)[2]]
+def test_library_is_built_for_its_target_and_exports_the_init_function_alone(release, kind):
+    # The release script's check: the processor; on macOS a bundle for the
+    # oldest macOS of the tag, linking the system's libraries alone, no OpenSSL.
+    if kind in LINUX_WHEELS and shutil.which("nm") is None:
+        pytest.skip("nm is not installed")
+    facts, failures = library_check.check(release.libraries[kind], ROWS[kind]["triple"])
+    assert failures == [], facts
+    assert facts.startswith("Mach-O" if kind.startswith("macosx_") else "ELF")
+    if kind.startswith("macosx_"):
+        assert f"macOS {'.'.join(map(str, tag_parts(kind)[1]))} or later" in facts
 
 
-@each_wheel
+@each_linux_wheel
 def test_library_needs_only_what_every_system_of_its_tag_has(release, kind):
     if shutil.which("readelf") is None:
         pytest.skip("readelf is not installed")
