@@ -8,7 +8,7 @@
 # TRIPLE is a musl target of scripts/targets.txt (default: this machine's
 # processor). For this machine's processor the compiler is Debian's musl-gcc;
 # for another, the interpreter is cross-compiled with zig's clang for the
-# triple (about 3 minutes against about 30 to build it under qemu-user), with
+# triple (about 2 minutes; compiling under qemu-user takes 8 times as long), with
 # Debian's python3.11 as the building interpreter, and runs through qemu-user.
 #
 # The interpreter runs on the musl loader of scripts/musl/loader.sh (musl
