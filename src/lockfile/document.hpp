@@ -1,7 +1,8 @@
-// A lockfile as it was read: it owns the JSON text it was read from, and its
-// texts are views into that text, except those written with escapes, whose
-// decoded bytes it keeps itself. Reading a file and writing it again in
-// another layout copies no text.
+// A lockfile as it was read: its texts are views into the JSON text it was
+// read from, except those written with escapes, whose decoded bytes it keeps
+// itself. That JSON text is a file's bytes, which the document owns, or a
+// caller's text, which must outlive the document. Reading a file and writing
+// it again in another layout copies no text.
 //
 // A field is a member here, a row of the reader's field tables and its place
 // in the writer.
@@ -11,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -27,13 +27,6 @@ namespace morvane::lockfile {
 // of a file, or a copy of a text.
 class Bytes {
  public:
-  // A copy of `text`; false when no memory could be had for it.
-  bool assign(std::string_view text) {
-    if (!reserve(text.size())) return false;
-    if (!text.empty()) std::memcpy(data_.get(), text.data(), text.size());
-    size_ = text.size();
-    return true;
-  }
   // Room for `capacity` bytes in all, those held kept; false when no memory
   // could be had for it.
   bool reserve(std::size_t capacity) {
@@ -109,9 +102,11 @@ struct Lockfile {
   std::uint32_t lockfileVersion = 0;
   std::vector<LockEntry> skills;  // ascending by name (key bytes), each name once
 
-  // The JSON text the document was read from. A text viewed in it was
-  // written there without escapes, so it holds no double quote, no backslash
-  // and no control byte (the reader refuses those raw).
+  // The JSON text the document was read from, and its bytes when the
+  // document owns them. A text viewed in it was written there without
+  // escapes, so it holds no double quote, no backslash and no control byte
+  // (the reader refuses those raw).
+  std::string_view json;
   Bytes source;
   std::vector<std::string_view> texts;  // the elements of every list
   std::vector<Dependency> dependencies;  // the members of every skill's dependencies
@@ -123,9 +118,9 @@ struct Lockfile {
   std::span<const Dependency> dependencies_of(const LockEntry& entry) const {
     return std::span<const Dependency>(dependencies).subspan(entry.first_dependency, entry.dependency_count);
   }
-  // Whether `text` lies in the source, as read.
+  // Whether `text` lies in the JSON text, as read.
   bool in_source(std::string_view text) const {
-    const std::string_view s = source.view();
+    const std::string_view s = json;
     const auto at = reinterpret_cast<std::uintptr_t>(text.data());
     const auto start = reinterpret_cast<std::uintptr_t>(s.data());
     return at >= start && text.size() <= s.size() && at - start <= s.size() - text.size();

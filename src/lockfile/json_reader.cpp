@@ -125,17 +125,32 @@ void sort_keep_last(std::vector<T>& all, std::size_t first, KeyOf key_of) {
     if (!same_text(a.key, b.key)) return less_text(a.key, b.key);
     return a.index < b.index;
   });
-  // Each item, which may be large, is copied once.
-  std::vector<T> sorted;
-  sorted.reserve(order.size());
+  // The items are put in place by following the cycles of the order, one
+  // item held aside per cycle, so that no second list of them is made: place
+  // k takes the item at from[k]. The items kept fill the first places, in
+  // key order; those dropped follow, to be cut off.
+  std::vector<std::size_t> from;
+  from.reserve(order.size());
   for (std::size_t i = 0; i < order.size(); ++i)
-    if (i + 1 == order.size() || !same_text(order[i + 1].key, order[i].key)) sorted.push_back(items[order[i].index]);
-  if (first == 0) {
-    all = std::move(sorted);
-  } else {
-    all.resize(first);
-    all.insert(all.end(), sorted.begin(), sorted.end());
+    if (i + 1 == order.size() || !same_text(order[i + 1].key, order[i].key)) from.push_back(order[i].index);
+  const std::size_t kept = from.size();
+  for (std::size_t i = 0; i + 1 < order.size(); ++i)
+    if (same_text(order[i + 1].key, order[i].key)) from.push_back(order[i].index);
+  constexpr std::size_t placed = static_cast<std::size_t>(-1);
+  for (std::size_t start = 0; start < from.size(); ++start) {
+    if (from[start] == placed || from[start] == start) continue;
+    T held = std::move(items[start]);
+    std::size_t k = start;
+    while (from[k] != start) {
+      items[k] = std::move(items[from[k]]);
+      const std::size_t next = from[k];
+      from[k] = placed;
+      k = next;
+    }
+    items[k] = std::move(held);
+    from[k] = placed;
   }
+  all.resize(first + kept);
 }
 
 // The most fields a record may have: the readers keep the fields seen in 32 bits.
@@ -416,18 +431,27 @@ bool Reader::permissions(EntryPermissions& out) { return record("struct Permissi
 
 }  // namespace
 
-std::expected<Lockfile, JsonError> parse_lockfile(Bytes text) {
-  Lockfile doc;
-  doc.source = std::move(text);
-  Reader reader(doc.source.view(), doc);
+namespace {
+
+std::expected<Lockfile, JsonError> parse(Lockfile doc) {
+  Reader reader(doc.json, doc);
   if (!reader.document()) return std::unexpected(reader.error());
   return doc;
 }
 
+}  // namespace
+
+std::expected<Lockfile, JsonError> parse_lockfile(Bytes text) {
+  Lockfile doc;
+  doc.source = std::move(text);
+  doc.json = doc.source.view();
+  return parse(std::move(doc));
+}
+
 std::expected<Lockfile, JsonError> parse_lockfile(std::string_view text) {
-  Bytes copy;
-  if (!copy.assign(text)) throw std::bad_alloc();
-  return parse_lockfile(std::move(copy));
+  Lockfile doc;
+  doc.json = text;
+  return parse(std::move(doc));
 }
 
 }  // namespace morvane::lockfile

@@ -16,7 +16,8 @@ namespace morvane::lockfile {
 // are.
 std::expected<Lockfile, JsonError> parse_lockfile(Bytes text);
 
-// The same for a text the document keeps a copy of.
+// The same for a text that the caller keeps for as long as the document
+// lives: it is read in place, not copied.
 std::expected<Lockfile, JsonError> parse_lockfile(std::string_view text);
 
 }  // namespace morvane::lockfile

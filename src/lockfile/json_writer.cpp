@@ -280,7 +280,7 @@ class Writer {
 template <bool Pretty>
 std::string write(const Lockfile& doc, Spelling spelling) {
   std::string text;
-  Output out(text, (Pretty ? 2 : 1) * doc.source.view().size() + 1);
+  Output out(text, (Pretty ? 2 : 1) * doc.json.size() + 1);
   Writer<Pretty>(out, doc, spelling).lockfile();
   out.finish();
   return text;
