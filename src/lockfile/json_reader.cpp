@@ -180,6 +180,8 @@ struct Field {
 class Reader : private JsonCursor {
  public:
   Reader(std::string_view text, Lockfile& doc) : JsonCursor(text), doc_(doc) {}
+  using JsonCursor::bytes_left;
+  using JsonCursor::bytes_read;
   using JsonCursor::error;
 
   bool document();
@@ -269,6 +271,7 @@ class Reader : private JsonCursor {
 
   // These read records, so they follow the tables.
   bool skills();
+  void reserve_like_the_first(std::size_t skills_start);
   bool permissions(EntryPermissions& out);
 
   // null, or the part of the permissions that `Part` names, read as a record
@@ -413,11 +416,35 @@ bool Reader::document() {
   return record("struct Lockfile", lockfile_fields, doc_) && only_whitespace_left();
 }
 
+// Skills read before the lists are sized after them.
+constexpr std::size_t sampled_skills = 64;
+
+// Room in the document's lists for the rest of the text, were its skills like
+// those read so far (and one in eight more), so that a large lockfile's lists
+// are not grown again and again. A list is given at most as many bytes as
+// the text has: odd first skills cannot make the guess a large block.
+void Reader::reserve_like_the_first(std::size_t skills_start) {
+  const std::size_t read = doc_.skills.size();
+  const std::size_t per_skill = std::max<std::size_t>((bytes_read() - skills_start) / read, 1);
+  const std::size_t expected = read + bytes_left() / per_skill + bytes_left() / per_skill / 8;
+  const std::size_t text_bytes = doc_.json.size();
+  auto reserve = [&](auto& list, std::size_t count) {
+    using Element = typename std::remove_reference_t<decltype(list)>::value_type;
+    list.reserve(std::min(count, text_bytes / sizeof(Element)));
+  };
+  reserve(doc_.skills, expected);
+  const std::size_t scale = expected / read + 1;
+  reserve(doc_.texts, doc_.texts.size() * scale);
+  reserve(doc_.dependencies, doc_.dependencies.size() * scale);
+}
+
 // The entries are read in the order they come and then put in name order; of
 // several with one name the last stays.
 bool Reader::skills() {
   auto& entries = doc_.skills;
+  const std::size_t start = bytes_read();
   const bool read = map([&](std::string_view name) {
+    if (entries.size() == sampled_skills) reserve_like_the_first(start);
     auto& entry = entries.emplace_back();
     entry.name = keep(name);
     return record("struct LockEntry", lock_entry_fields, entry);

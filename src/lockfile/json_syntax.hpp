@@ -68,6 +68,10 @@ class JsonCursor {
 
   JsonError error() const;
 
+  // Bytes read so far, and bytes left to read.
+  std::size_t bytes_read() const { return static_cast<std::size_t>(p_ - begin_); }
+  std::size_t bytes_left() const { return static_cast<std::size_t>(end_ - p_); }
+
   // An error whose position counts the bytes up to the cursor.
   bool fail(std::string message) { return fail(std::move(message), p_); }
   // A syntax error at the byte under the cursor, which is counted, or at the
