@@ -12,7 +12,10 @@ in each interpreter, taking turns which goes first; each figure is the median
 over the rounds of one call's time inside the child, so interpreter start-up is
 left out: the first call in the process, and the fastest of three, whose memory
 the C library's allocator may keep from the call before (glibc's does for large
-blocks, musl's gives them back at once). Prints a table with B's time over A's.
+blocks, musl's gives them back at once). Beside each figure, the page faults of
+that call (for the best of three, the fewest of the second and third calls):
+memory the call had to have mapped in afresh. Prints a table with B's time over
+A's.
 """
 
 import json
@@ -28,13 +31,14 @@ import bench_archive
 import bench_lockfile
 
 # Runs one row three times in the interpreter under test and prints the first call's time and the
-# fastest, in seconds.
+# fastest, in seconds, then the first call's page faults and the fewest of the later calls'.
 CHILD = r"""
-import os, shutil, sys, time
+import os, resource, shutil, sys, time
 import morvane_core
 row, path, work = sys.argv[1:4]
-times = []
+times, faults = [], []
 for i in range(3):
+    faulted = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
     if row.startswith("extract"):
         data = open(path, "rb").read()
         dest = os.path.join(work, f"dest-{i}")
@@ -52,7 +56,8 @@ for i in range(3):
         morvane_core.write_lockfile(os.path.join(work, "written.lock"), text)
         took = time.perf_counter() - start
     times.append(took)
-print(times[0], min(times))
+    faults.append(resource.getrusage(resource.RUSAGE_SELF).ru_minflt - faulted)
+print(times[0], min(times), faults[0], min(faults[1:]))
 """
 
 
@@ -89,19 +94,24 @@ def main():
                         "open(sys.argv[2]).read())", str(folder / "doc.lock"), str(paths["write_lockfile"])], check=True)
         paths["read_lockfile"] = folder / "doc.lock"
 
-        times = {(row, kind): ([], []) for row in paths for kind in ("first", "best of 3")}
+        kinds = ("first", "best of 3")
+        times = {(row, kind): ([], []) for row in paths for kind in kinds}
+        faults = {(row, kind): ([], []) for row in paths for kind in kinds}
         for r in range(rounds):
             for row, path in paths.items():
                 order = (0, 1) if r % 2 == 0 else (1, 0)
                 for which in order:
-                    first, best = run_row(pythons[which], row, path, work)
+                    first, best, first_faults, fewest_faults = run_row(pythons[which], row, path, work)
                     times[row, "first"][which].append(first)
                     times[row, "best of 3"][which].append(best)
+                    faults[row, "first"][which].append(first_faults)
+                    faults[row, "best of 3"][which].append(fewest_faults)
         print(f"A: {pythons[0]}\nB: {pythons[1]}\n")
-        print(f"{'row':28} {'call':10} {'A':>10} {'B':>10} {'B / A':>7}")
+        print(f"{'row':28} {'call':10} {'A':>10} {'B':>10} {'B / A':>7} {'faults A':>9} {'faults B':>9}")
         for (row, kind), (a, b) in times.items():
             ma, mb = statistics.median(a), statistics.median(b)
-            print(f"{row:28} {kind:10} {ma * 1e3:8.1f}ms {mb * 1e3:8.1f}ms {mb / ma:7.3f}")
+            fa, fb = (statistics.median(f) for f in faults[row, kind])
+            print(f"{row:28} {kind:10} {ma * 1e3:8.1f}ms {mb * 1e3:8.1f}ms {mb / ma:7.3f} {fa:9.0f} {fb:9.0f}")
     finally:
         shutil.rmtree(work)
 
