@@ -6,9 +6,10 @@
 #
 #   bench/qemu_instructions.sh [ROUNDS]
 #
-# A count is exact and the same on every run: it compares builds for one
-# processor to the instruction, processors only roughly (their instructions do
-# different amounts of work), and says nothing of time. Each figure is the
+# A count is exact and, with the interpreter's string hashing fixed, the same
+# on every run: it compares builds for one processor to the instruction,
+# processors only roughly (their instructions do different amounts of work),
+# and says nothing of time. Each figure is the
 # count of a process making 1 + ROUNDS calls (default 3) less that of one
 # making 1, divided by ROUNDS, so start-up and the first call are left out.
 #
@@ -68,7 +69,7 @@ for _ in range(n):
 '
 # count CPU PYTHON BUILD CALL N: the instructions of a process making N calls.
 count() {
-  "qemu-$1" -plugin "$work/libinsn.so" -d plugin -D "$work/count.log" "$2" -c "$CALLS" "$3" "$4" "$5" "$lock"
+  PYTHONHASHSEED=0 "qemu-$1" -plugin "$work/libinsn.so" -d plugin -D "$work/count.log" "$2" -c "$CALLS" "$3" "$4" "$5" "$lock"
   awk '/^total insns:/ { print $3 }' "$work/count.log"
 }
 
