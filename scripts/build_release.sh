@@ -54,8 +54,8 @@ repack() {
 # A wheel whose SHA-512 comes from the system carries no libcrypto, nor its
 # licence.
 drop_openssl_licence() {
-  rm "$info"/licenses/LICENSES/OpenSSL-*.txt
-  sed -i '/^License-File: LICENSES\/OpenSSL-/d' "$info/METADATA"
+  rm ./*.dist-info/licenses/LICENSES/OpenSSL-*.txt
+  sed -i '/^License-File: LICENSES\/OpenSSL-/d' ./*.dist-info/METADATA
 }
 
 while read -r -u 3 triple wheel _ _ crypto _; do
@@ -76,7 +76,6 @@ while read -r -u 3 triple wheel _ _ crypto _; do
     -C cmake.define.MORVANE_STATIC_DEPS=ON -C cmake.define.CMAKE_TOOLCHAIN_FILE="$here/scripts/zig/toolchain.cmake"
   built=("$work"/*.whl)
   [ ${#built[@]} -eq 1 ] || { echo "expected one wheel in $work" >&2; exit 1; }
-  info=morvane_core-$(basename "${built[0]}" | cut -d- -f2).dist-info
   [ "$crypto" != system ] || repack "${built[0]}" drop_openssl_licence
 
   if [[ $wheel == macosx_* ]]; then

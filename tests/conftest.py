@@ -111,14 +111,16 @@ def dynamic_symbols():
 
     def run(library, *flags):
         command = ["nm", "-D"]
-        if pathlib.Path(library).read_bytes()[:4] == b"\xcf\xfa\xed\xfe":
-            llvm_nm = shutil.which("llvm-nm") or next(filter(None, map(shutil.which, ("llvm-nm-19", "llvm-nm-14"))), None)
+        with open(library, "rb") as f:
+            macho = f.read(4) == b"\xcf\xfa\xed\xfe"
+        if macho:
+            llvm_nm = next(filter(None, map(shutil.which, ("llvm-nm", "llvm-nm-19", "llvm-nm-14"))), None)
             if llvm_nm is None:
                 pytest.skip("LLVM's nm, which reads Mach-O, is not installed")
             command = [llvm_nm, "-g"]
         out = subprocess.run([*command, *flags, str(library)], check=True, capture_output=True, text=True).stdout
         names = [line.split()[-1] for line in out.splitlines() if line.strip()]
-        return [n.removeprefix("_") for n in names] if command[1] == "-g" else names
+        return [n.removeprefix("_") for n in names] if macho else names
 
     return run
 

@@ -128,14 +128,14 @@ void sort_keep_last(std::vector<T>& all, std::size_t first, KeyOf key_of) {
   // The items are put in place by following the cycles of the order, one
   // item held aside per cycle, so that no second list of them is made: place
   // k takes the item at from[k]. The items kept fill the first places, in
-  // key order; those dropped follow, to be cut off.
-  std::vector<std::size_t> from;
-  from.reserve(order.size());
-  for (std::size_t i = 0; i < order.size(); ++i)
-    if (i + 1 == order.size() || !same_text(order[i + 1].key, order[i].key)) from.push_back(order[i].index);
-  const std::size_t kept = from.size();
-  for (std::size_t i = 0; i + 1 < order.size(); ++i)
-    if (same_text(order[i + 1].key, order[i].key)) from.push_back(order[i].index);
+  // key order; those dropped fill the last ones, to be cut off.
+  std::vector<std::size_t> from(order.size());
+  std::size_t kept = 0;
+  std::size_t dropped = order.size();
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const bool last = i + 1 == order.size() || !same_text(order[i + 1].key, order[i].key);
+    from[last ? kept++ : --dropped] = order[i].index;
+  }
   constexpr std::size_t placed = static_cast<std::size_t>(-1);
   for (std::size_t start = 0; start < from.size(); ++start) {
     if (from[start] == placed || from[start] == start) continue;
@@ -426,7 +426,8 @@ constexpr std::size_t sampled_skills = 64;
 void Reader::reserve_like_the_first(std::size_t skills_start) {
   const std::size_t read = doc_.skills.size();
   const std::size_t per_skill = std::max<std::size_t>((bytes_read() - skills_start) / read, 1);
-  const std::size_t expected = read + bytes_left() / per_skill + bytes_left() / per_skill / 8;
+  const std::size_t more = bytes_left() / per_skill;
+  const std::size_t expected = read + more + more / 8;
   const std::size_t text_bytes = doc_.json.size();
   auto reserve = [&](auto& list, std::size_t count) {
     using Element = typename std::remove_reference_t<decltype(list)>::value_type;
@@ -455,10 +456,6 @@ bool Reader::skills() {
 }
 
 bool Reader::permissions(EntryPermissions& out) { return record("struct Permissions", permissions_fields, out); }
-
-}  // namespace
-
-namespace {
 
 std::expected<Lockfile, JsonError> parse(Lockfile doc) {
   Reader reader(doc.json, doc);
