@@ -47,11 +47,18 @@ class Output {
   // These write into the room made before.
   void put(char c) { *p_++ = c; }
   void put(std::string_view bytes) {
-    std::memcpy(p_, bytes.data(), bytes.size());
+    copy_bytes(p_, bytes.data(), bytes.size());
     p_ += bytes.size();
   }
   void put_spaces(std::size_t n) {
-    std::memset(p_, ' ', n);
+    // Indentation is short: copied from a run of spaces, like other short
+    // pieces, rather than set by the C library's memset.
+    static constexpr char spaces[] = "                                ";
+    if (n < sizeof spaces) {
+      copy_bytes(p_, spaces, n);
+    } else {
+      std::memset(p_, ' ', n);
+    }
     p_ += n;
   }
 

@@ -243,6 +243,29 @@ documents = st.fixed_dictionaries(
 )
 
 
+def test_texts_of_every_length_are_copied_exactly(tmp_path):
+    # Short pieces of text are copied by loads and stores chosen by their
+    # length: every length from none to beyond the longest such piece, with
+    # bytes that differ at every place, ASCII and not, deep enough for wide
+    # indentation.
+    alphabet = "".join(map(chr, range(0x21, 0x7F))).replace('"', "").replace("\\", "")
+    skills = {}
+    for n in range(70):
+        text = (alphabet * 2)[n:2 * n]
+        skills[f"{n:02}{text}"] = {
+            "resolved": text,
+            "integrity": "é" * (n // 2) + text[: n % 2],
+            "permissions": {"filesystem": {"read": [text, text[::-1]]}},
+            "dependencies": {text: text[::-1]},
+        }
+    doc = {"lockfileVersion": 1, "skills": skills}
+    path = tmp_path / "lengths.lock"
+    morvane_core.write_lockfile(str(path), json.dumps(doc))
+    normalised = model_normalise(doc)
+    assert path.read_bytes() == (model_text(normalised, indent=2) + "\n").encode()
+    assert morvane_core.read_lockfile(str(path)) == model_text(normalised, separators=(",", ":"))
+
+
 @settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture, HealthCheck.too_slow])
 @given(doc=documents, ascii_only=st.booleans())
 def test_any_lockfile_is_written_as_modelled(tmp_path, doc, ascii_only):
