@@ -14,8 +14,12 @@ left out: the first call in the process, and the fastest of three, whose memory
 the C library's allocator may keep from the call before (glibc's does for large
 blocks, musl's gives them back at once). Beside each figure, the page faults of
 that call (for the best of three, the fewest of the second and third calls):
-memory the call had to have mapped in afresh. Prints a table with B's time over
-A's.
+memory the call had to have mapped in afresh. Then, per row, the memory of the
+three calls: the peak of resident memory above what it was before them (this
+script's reading of the input included, the same for A and B), and
+what stays resident a second after the last one returns (memory the process's
+allocators hold on to). Prints a table with B's time over A's, and one of the
+memory figures.
 """
 
 import json
@@ -31,12 +35,20 @@ import bench_archive
 import bench_lockfile
 
 # Runs one row three times in the interpreter under test and prints the first call's time and the
-# fastest, in seconds, then the first call's page faults and the fewest of the later calls'.
+# fastest, in seconds, then the first call's page faults and the fewest of the later calls', then
+# the peak of resident memory over the calls and what is resident a second after them, in KiB.
 CHILD = r"""
 import os, resource, shutil, sys, time
 import morvane_core
 row, path, work = sys.argv[1:4]
+def resident(field):
+    with open("/proc/self/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith(field + ":"))
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")  # the peak (VmHWM) starts again from the present size
+before = resident("VmRSS")
 times, faults = [], []
+data = text = None
 for i in range(3):
     faulted = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
     if row.startswith("extract"):
@@ -57,7 +69,10 @@ for i in range(3):
         took = time.perf_counter() - start
     times.append(took)
     faults.append(resource.getrusage(resource.RUSAGE_SELF).ru_minflt - faulted)
-print(times[0], min(times), faults[0], min(faults[1:]))
+peak = resident("VmHWM") - before
+data = text = None  # this script's own inputs are not the calls' memory
+time.sleep(1)
+print(times[0], min(times), faults[0], min(faults[1:]), peak, resident("VmRSS") - before)
 """
 
 
@@ -97,11 +112,13 @@ def main():
         kinds = ("first", "best of 3")
         times = {(row, kind): ([], []) for row in paths for kind in kinds}
         faults = {(row, kind): ([], []) for row in paths for kind in kinds}
+        memory = {row: ([], []) for row in paths}
         for r in range(rounds):
             for row, path in paths.items():
                 order = (0, 1) if r % 2 == 0 else (1, 0)
                 for which in order:
-                    first, best, first_faults, fewest_faults = run_row(pythons[which], row, path, work)
+                    first, best, first_faults, fewest_faults, peak, held = run_row(pythons[which], row, path, work)
+                    memory[row][which].append((peak, held))
                     times[row, "first"][which].append(first)
                     times[row, "best of 3"][which].append(best)
                     faults[row, "first"][which].append(first_faults)
@@ -112,6 +129,11 @@ def main():
             ma, mb = statistics.median(a), statistics.median(b)
             fa, fb = (statistics.median(f) for f in faults[row, kind])
             print(f"{row:28} {kind:10} {ma * 1e3:8.1f}ms {mb * 1e3:8.1f}ms {mb / ma:7.3f} {fa:9.0f} {fb:9.0f}")
+        print(f"\n{'row (resident memory, MiB)':28} {'peak A':>8} {'peak B':>8} {'1 s after A':>12} {'1 s after B':>12}")
+        for row, (a, b) in memory.items():
+            peak_a, held_a = (statistics.median(m[i] for m in a) / 1024 for i in (0, 1))
+            peak_b, held_b = (statistics.median(m[i] for m in b) / 1024 for i in (0, 1))
+            print(f"{row:28} {peak_a:8.1f} {peak_b:8.1f} {held_a:12.1f} {held_b:12.1f}")
     finally:
         shutil.rmtree(work)
 
