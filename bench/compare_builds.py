@@ -15,11 +15,11 @@ the C library's allocator may keep from the call before (glibc's does for large
 blocks, musl's gives them back at once). Beside each figure, the page faults of
 that call (for the best of three, the fewest of the second and third calls):
 memory the call had to have mapped in afresh. Then, per row, the memory of the
-three calls: the peak of resident memory above what it was before them (this
-script's reading of the input included, the same for A and B), and
-what stays resident a second after the last one returns (memory the process's
-allocators hold on to). Prints a table with B's time over A's, and one of the
-memory figures.
+three calls (read from Linux's /proc): the peak of resident memory above what it
+was before them, this script's reading of its input included, the same for A
+and B; and what stays resident a second after the last call returns, which is
+memory the process's allocators hold on to. Prints a table with B's time over
+A's, and one of the memory figures.
 """
 
 import json
