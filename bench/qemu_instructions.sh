@@ -9,9 +9,9 @@
 # A count is exact and, with the interpreter's string hashing fixed, the same
 # on every run: it compares builds for one processor to the instruction,
 # processors only roughly (their instructions do different amounts of work),
-# and says nothing of time. Each figure is the
-# count of a process making 1 + ROUNDS calls (default 3) less that of one
-# making 1, divided by ROUNDS, so start-up and the first call are left out.
+# and says nothing of time. Each figure is the count of a process making
+# 1 + ROUNDS calls (default 3) less that of one making 1, divided by ROUNDS,
+# so start-up and the first call are left out.
 #
 # Each build is compiled and linked as scripts/compile_targets.sh does and runs
 # in the musl CPython of its processor (scripts/musl/python.sh). The plugin is

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <optional>
 #include <span>
 #include <string>
