@@ -14,9 +14,9 @@ Built only on morvane_core and the standard library.
 import argparse
 import json
 import pathlib
+import secrets
 import shutil
 import sys
-import tempfile
 
 import morvane_core
 
@@ -93,7 +93,11 @@ def extract(data, project, name):
     """Extracts into a staging folder, then swaps it in for the skill's folder."""
     skills_dir = project / "skills"
     skills_dir.mkdir(parents=True, exist_ok=True)
-    staging = pathlib.Path(tempfile.mkdtemp(prefix=f".{name}-", dir=skills_dir))
+    # A plain mkdir under a fresh name, not mkdtemp: the folder that is renamed
+    # into place gets the mode any new folder gets under the umask (mkdtemp's
+    # are private, 0700).
+    staging = skills_dir / f".{name}-{secrets.token_hex(8)}"
+    staging.mkdir()
     try:
         files = morvane_core.extract_tarball(data, str(staging))
     except OSError as e:
@@ -180,6 +184,9 @@ def main(argv=None):
         project.mkdir(parents=True, exist_ok=True)
         install(args.request, project, args.registry, budget)
     except InstallError as e:
+        # What was printed before the failure (the violations, say) comes
+        # first, also where the two streams are redirected to one file.
+        sys.stdout.flush()
         print(f"error: {e}", file=sys.stderr)
         return 1
     return 0

@@ -13,9 +13,10 @@ INSTALLER = ROOT / "examples" / "install_skill.py"
 REGISTRY = ROOT / "examples" / "registry"
 
 
-def install(project, request, *extra):
+def install(project, request, *extra, **run_args):
+    run_args.setdefault("capture_output", True)
     return subprocess.run([sys.executable, str(INSTALLER), request, "--project", str(project), *extra],
-                          capture_output=True, text=True, timeout=60)
+                          text=True, timeout=60, **run_args)
 
 
 def tree(path):
@@ -36,11 +37,13 @@ def test_shipped_archives_match_the_builder(tmp_path):
 
 
 def test_successful_install_writes_files_and_lockfile(tmp_path):
-    run = install(tmp_path, "weather@^1.0")
+    run = install(tmp_path, "weather@^1.0", umask=0o022)
     assert run.returncode == 0, run.stderr
     assert "chose weather 1.2.0" in run.stdout  # 1.3.0-beta.1 is a pre-release, 2.0.0 is out of range
     skill_dir = tmp_path / "skills" / "weather"
     assert tree(skill_dir) == ["README.md", "skill.json", "src", "src/main.py"]
+    # The mode any folder made under the umask gets, not a temporary folder's 0700.
+    assert oct(skill_dir.stat().st_mode & 0o777) == oct(0o755)
     assert json.loads((skill_dir / "skill.json").read_text())["version"] == "1.2.0"
     lock = json.loads((tmp_path / "skills-lock.json").read_text())
     entry = lock["skills"]["weather"]
@@ -87,9 +90,15 @@ def test_failures_leave_the_lockfile_as_it_was(tmp_path, skill_request, message)
     assert not (tmp_path.parent / "outside.txt").exists()
 
 
-def test_budget_violations_are_listed(tmp_path):
-    run = install(tmp_path, "shell-runner@1.0.0")
-    assert "    violation: subprocess true\n    violation: filesystem.write /etc/cron.d/**\n" in run.stdout
+def test_budget_violations_are_listed_before_the_error(tmp_path):
+    # Both streams into one pipe, as a redirection to one file makes them, and
+    # standard output buffered, as it is by default.
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONUNBUFFERED"}
+    run = install(tmp_path, "shell-runner@1.0.0", capture_output=False, stdout=subprocess.PIPE,
+                  stderr=subprocess.STDOUT, env=env)
+    assert run.stdout.endswith("    violation: subprocess true\n    violation: filesystem.write /etc/cron.d/**\n"
+                               "error: Permission denied: shell-runner requires subprocess access, "
+                               "but project budget does not allow it (2 violations in all)\n"), run.stdout
 
 
 def test_help(tmp_path):
