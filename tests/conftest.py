@@ -23,8 +23,10 @@ hypothesis.settings.register_profile("untimed", deadline=None,
 hypothesis.settings.load_profile("untimed")
 
 # The release targets (scripts/targets.txt), read by scripts/targets.py, which
-# the tests import as `targets`.
+# the tests import as `targets`, as they import the helpers kept here
+# (syscall_filter).
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "scripts"))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import targets  # noqa: E402
 
 # The wheels a release has, each named by its platform tag.

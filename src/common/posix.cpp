@@ -24,10 +24,12 @@
 #ifndef STATX_ATTR_MOUNT_ROOT
 #define STATX_ATTR_MOUNT_ROOT 0x00002000
 #endif
+#include <linux/fs.h>  // FS_IOC_GETFLAGS
 #include <linux/openat2.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
-#include <sys/vfs.h>  // fstatfs
+#include <sys/vfs.h>  // statfs
 #elif defined(__APPLE__)
 #include <stdlib.h>  // arc4random_buf
 #else
@@ -76,6 +78,13 @@ std::string folder_of(const char* path) {
   const std::size_t slash = p.rfind('/');
   if (slash == std::string_view::npos) return ".";
   return slash == 0 ? std::string("/") : std::string(p.substr(0, slash));
+}
+
+// FS_IOC_GETFLAGS through ioctl, whose request parameter is an unsigned long
+// in glibc and an int in musl.
+template <class Request>
+int get_file_flags(int (*ioctl_call)(int, Request, ...), int fd, int* flags) {
+  return ioctl_call(fd, static_cast<Request>(FS_IOC_GETFLAGS), flags);
 }
 
 // statx through the system call itself: glibc has its wrapper only from 2.28
@@ -137,15 +146,16 @@ bool is_descriptor_link(const char* path) {
 #if MORVANE_LINUX_CALLS
   // The proc file system by what it is, wherever it is mounted: a second
   // mount (a container's view of the host's) has a device number of its own.
+  // Where statfs is refused (a system-call filter), the device comparison
+  // below still knows the process's own /proc.
   constexpr long proc_super_magic = 0x9fa0;
   struct statfs fs{};
-  return ::statfs(folder_of(path).c_str(), &fs) == 0 && static_cast<long>(fs.f_type) == proc_super_magic;
-#else
+  if (::statfs(folder_of(path).c_str(), &fs) == 0) return static_cast<long>(fs.f_type) == proc_super_magic;
+#endif
   // Without a file-system type to ask: a link on the device of the process's
   // own /proc.
   struct stat proc{};
   return ::stat("/proc/self/fd", &proc) == 0 && link.st_dev == proc.st_dev;
-#endif
 }
 
 int stat_entry(int dir, const char* name, EntryStat& out) {
@@ -178,7 +188,14 @@ bool folder_refuses_rename([[maybe_unused]] int dir) {
 #if MORVANE_LINUX_CALLS
   constexpr std::uint64_t refusing = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
   struct statx stx{};
-  return statx_call(dir, "", AT_EMPTY_PATH, 0, &stx) == 0 && (stx.stx_attributes_mask & stx.stx_attributes & refusing) != 0;
+  if (statx_call(dir, "", AT_EMPTY_PATH, 0, &stx) == 0 && (stx.stx_attributes_mask & refusing) == refusing) {
+    return (stx.stx_attributes & refusing) != 0;
+  }
+  // statx refused (a system-call filter), missing (before Linux 4.11) or not
+  // telling of these flags: the folder's own flags, which a handle opened
+  // for reading can be asked for (an O_PATH one cannot: then no one can tell).
+  int flags = 0;
+  return get_file_flags(::ioctl, dir, &flags) == 0 && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 #elif defined(UF_APPEND) && defined(SF_APPEND)
   // The file flags of macOS and the BSDs, set by chflags.
   struct stat st{};

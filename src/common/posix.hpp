@@ -14,10 +14,11 @@
 #include <string>
 #include <string_view>
 
-// Linux-only calls (openat2, O_PATH, O_TMPFILE, statx, statfs's file-system
-// magic, getrandom) are made where the system has them, unless the build asks
-// for the portable paths alone (MORVANE_PORTABLE_ONLY): that is how the paths
-// of other systems are tested on Linux. They are all made in posix.cpp, each
+// Linux-only calls (openat2, O_PATH, O_TMPFILE, statx, the FS_IOC_GETFLAGS
+// ioctl, statfs's file-system magic, getrandom) are made where the system has
+// them, unless the build asks for the portable paths alone
+// (MORVANE_PORTABLE_ONLY): that is how the paths of other systems are tested
+// on Linux. They are all made in posix.cpp, each
 // behind a function below with its portable path beside it, so that one file
 // shows what each platform does.
 #if defined(__linux__) && !MORVANE_PORTABLE_ONLY
@@ -92,9 +93,11 @@ int stat_entry(int dir, const char* name, EntryStat& out);
 
 // Whether the directory open as `dir` is append-only or immutable, so that no
 // name in it can be removed or renamed over: a temporary file made there
-// could neither take the target's name nor be removed again. False where the
-// system cannot tell (then a refused rename says so, too late to leave
-// nothing behind).
+// could neither take the target's name nor be removed again. Linux answers
+// through statx, else through the folder's flags (which needs `dir` open for
+// reading); macOS and the BSDs through st_flags. False where the system
+// cannot tell (then a refused rename says so, too late to leave nothing
+// behind).
 bool folder_refuses_rename(int dir);
 
 // Opens the existing directory at the multi-component path `rel` below

@@ -1,14 +1,8 @@
 """Helpers shared by the lockfile tests."""
 
-import os
-import sys
-
 import pytest
 
 import morvane_core
-
-# The tests share a small helper kept beside them.
-sys.path.insert(0, os.path.dirname(__file__))
 
 
 @pytest.fixture
