@@ -420,22 +420,34 @@ constexpr std::size_t sampled_skills = 64;
 
 // Room in the document's lists for the rest of the text, were its skills like
 // those read so far (and one in eight more), so that a large lockfile's lists
-// are not grown again and again. A list is given at most as many bytes as
-// the text has: odd first skills cannot make the guess a large block.
+// are not grown again and again. The three lists together are given at most
+// as many bytes as the text has, each its share of what it asks: odd first
+// skills cannot make the guess a large block. (A list that outgrows its room
+// grows as it would have without it.)
 void Reader::reserve_like_the_first(std::size_t skills_start) {
   const std::size_t read = doc_.skills.size();
   const std::size_t per_skill = std::max<std::size_t>((bytes_read() - skills_start) / read, 1);
   const std::size_t more = bytes_left() / per_skill;
   const std::size_t expected = read + more + more / 8;
-  const std::size_t text_bytes = doc_.json.size();
-  auto reserve = [&](auto& list, std::size_t count) {
-    using Element = typename std::remove_reference_t<decltype(list)>::value_type;
-    list.reserve(std::min(count, text_bytes / sizeof(Element)));
-  };
-  reserve(doc_.skills, expected);
   const std::size_t scale = expected / read + 1;
-  reserve(doc_.texts, doc_.texts.size() * scale);
-  reserve(doc_.dependencies, doc_.dependencies.size() * scale);
+  // Each list's wish in bytes, held to the text's length first so that the
+  // sum cannot overflow.
+  const std::size_t text_bytes = doc_.json.size();
+  auto wish = [&](const auto& list, std::size_t count) {
+    using Element = typename std::remove_cvref_t<decltype(list)>::value_type;
+    return std::min(count, text_bytes / sizeof(Element)) * sizeof(Element);
+  };
+  const std::size_t wishes[] = {wish(doc_.skills, expected), wish(doc_.texts, doc_.texts.size() * scale),
+                                wish(doc_.dependencies, doc_.dependencies.size() * scale)};
+  const double total = static_cast<double>(wishes[0]) + static_cast<double>(wishes[1]) + static_cast<double>(wishes[2]);
+  const double share = total > static_cast<double>(text_bytes) ? static_cast<double>(text_bytes) / total : 1.0;
+  auto reserve = [&](auto& list, std::size_t bytes) {
+    using Element = typename std::remove_cvref_t<decltype(list)>::value_type;
+    list.reserve(static_cast<std::size_t>(static_cast<double>(bytes) * share) / sizeof(Element));
+  };
+  reserve(doc_.skills, wishes[0]);
+  reserve(doc_.texts, wishes[1]);
+  reserve(doc_.dependencies, wishes[2]);
 }
 
 // The entries are read in the order they come and then put in name order; of

@@ -4,6 +4,8 @@ import gc
 import gzip
 import io
 import os
+import subprocess
+import sys
 import tarfile
 
 import pytest
@@ -106,3 +108,40 @@ def test_resident_memory_stays_flat(tmp_path, index):
     gc.collect()
     growth = memory_used() - before
     assert growth < ALLOWED_GROWTH * rounds // ROUNDS + 256 * 1024, f"grew {growth} bytes over {rounds} calls"
+
+
+# Writes a lockfile whose first 64 skills hold many list items in few bytes,
+# so that the reader's guess of its lists from them is as large as it can be;
+# the rest of the text is one long text. The call may map no more than the
+# text's UTF-8 bytes (a copy), room for the lists as large as the text, the
+# indented text's room (the writer asks for twice the text's length) and 1 MiB
+# for everything else; prints what the call came to.
+SHAPED_TO_INFLATE = r"""
+import json, resource, sys, morvane_core
+
+skills = {f"s{i:02}": {"resolved": "1", "integrity": "x",
+                       "permissions": {"network": {"outbound": [str(j) for j in range(10)]}},
+                       "dependencies": {str(j): "1" for j in range(5)}} for i in range(64)}
+head = json.dumps({"lockfileVersion": 1, "skills": skills}, separators=(",", ":"))[:-2]
+tail = ',"t":{"resolved":"%s","integrity":"x","permissions":{}}}}'
+text = head + tail % ("r" * (int(sys.argv[2]) - len(head) - len(tail) + 2))
+assert len(text) == int(sys.argv[2])
+
+with open("/proc/self/status") as f:
+    mapped = next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmSize:"))
+_, hard = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (mapped + 2 * len(text) + (2 * len(text) + 1) + (1 << 20), hard))
+try:
+    morvane_core.write_lockfile(sys.argv[1], text)
+    print("written")
+except MemoryError:
+    print("out of memory")
+"""
+
+
+def test_the_readers_lists_reserve_at_most_the_texts_length(tmp_path):
+    # (qemu-user leaves the limit to the emulator, which ignores it.)
+    run = subprocess.run([sys.executable, "-c", SHAPED_TO_INFLATE, str(tmp_path / "big.lock"), str(8 << 20)],
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == "written\n"
