@@ -5,20 +5,19 @@
 #include <string_view>
 #include <vector>
 
-#if __has_include(<sys/xattr.h>)
+// Linux's and macOS's attribute calls are the ones this file knows. Elsewhere
+// (the BSDs keep attributes and ACLs behind other interfaces) nothing can be
+// said of a file's attributes, so none is ever copied.
+#if (defined(__linux__) || defined(__APPLE__)) && __has_include(<sys/xattr.h>)
 #include <sys/xattr.h>
 #define MORVANE_HAS_XATTR 1
 #else
 #define MORVANE_HAS_XATTR 0
 #endif
-// The Darwin and FreeBSD lines below are compiled in CI by zig's cross
-// compilers; neither can run here.
-#if defined(__APPLE__) || defined(__FreeBSD__)
+// The Darwin lines below are compiled in CI by zig's cross compiler for the
+// macOS rows of the table of targets; they cannot run here.
+#ifdef __APPLE__
 #include <sys/acl.h>
-#include <unistd.h>
-#endif
-#ifdef __FreeBSD__
-#include <sys/extattr.h>
 #endif
 
 namespace morvane {
@@ -98,7 +97,7 @@ bool contains(const std::vector<std::string_view>& names, std::string_view name)
 }
 #endif
 
-#if defined(__APPLE__) || defined(__FreeBSD__)
+#ifdef __APPLE__
 // Owner of one ACL in the system's working form.
 struct Acl {
   acl_t acl;
@@ -109,9 +108,7 @@ struct Acl {
     if (acl) ::acl_free(acl);
   }
 };
-#endif
 
-#ifdef __APPLE__
 // A file's ACL is kept in a protected attribute that flistxattr does not
 // list, so it travels through the ACL calls: `to` gets exactly `from`'s
 // extended ACL, or none where `from` has none (one inherited from the folder
@@ -125,26 +122,6 @@ bool copy_extended_acl(int from, int to) {
   if (!inherited.acl) return none();
   Acl empty(::acl_init(0));
   return empty.acl && ::acl_set_fd_np(to, empty.acl, ACL_TYPE_EXTENDED) == 0;
-}
-#endif
-
-#ifdef __FreeBSD__
-// Whether the file holds more than its permission bits say: user attributes
-// or an ACL beyond them. Such a file is not copied here but written in place.
-// The system namespace is left out: reading it needs privilege, and the ACLs
-// kept there are asked for through the ACL calls.
-bool holds_more_than_mode(int fd) {
-  const ssize_t n = ::extattr_list_fd(fd, EXTATTR_NAMESPACE_USER, nullptr, 0);
-  if (n > 0 || (n < 0 && errno != EOPNOTSUPP)) return true;
-  acl_type_t type = ACL_TYPE_ACCESS;
-  if (::fpathconf(fd, _PC_ACL_NFS4) > 0) {
-    type = ACL_TYPE_NFS4;
-  } else if (::fpathconf(fd, _PC_ACL_EXTENDED) <= 0) {
-    return false;  // a file system without ACLs
-  }
-  Acl acl(::acl_get_fd_np(fd, type));
-  int trivial = 0;
-  return !acl.acl || ::acl_is_trivial_np(acl.acl, &trivial) != 0 || !trivial;
 }
 #endif
 
@@ -179,15 +156,14 @@ bool copy_attributes([[maybe_unused]] int from, [[maybe_unused]] int to) {
     }
     if (set_value(to, name.c_str(), value.data(), value.size()) != 0) return false;
   }
-#endif
 #ifdef __APPLE__
   if (!copy_extended_acl(from, to)) return false;
 #endif
-#ifdef __FreeBSD__
-  // The new file may have inherited an ACL the old one lacks.
-  if (holds_more_than_mode(from) || holds_more_than_mode(to)) return false;
-#endif
   return true;
+#else
+  // No way to see the old file's attributes, nor what the new one inherited.
+  return false;
+#endif
 }
 
 }  // namespace morvane

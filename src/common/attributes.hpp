@@ -12,10 +12,9 @@ namespace morvane {
 // supported by the new file's file system, too large); `to` may then hold
 // some of them, and should be dropped. A file system without extended
 // attributes has none to copy. On macOS the ACL, which the attribute list
-// does not show, is copied as well; on FreeBSD, which keeps attributes and
-// ACLs apart from this interface, a file that has either is not copied:
-// false, so that it is written in place. Everywhere the rule is: everything
-// is copied, or false.
+// does not show, is copied as well. On other systems (the BSDs), whose
+// attributes and ACLs this code cannot see, always false, so that the file
+// is written in place. Everywhere the rule is: everything is copied, or false.
 bool copy_attributes(int from, int to);
 
 }  // namespace morvane
