@@ -23,7 +23,6 @@ versions; one per minor version. Prints the versions found and a table of the
 results; exits non-zero if any version fails, or if none is found.
 """
 
-import glob
 import os
 import pathlib
 import re
@@ -32,36 +31,11 @@ import subprocess
 import sys
 import time
 
+import interpreters
 import targets
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 WORK = ROOT / "build" / "wheel-venvs"
-PROBE = "import sys, platform; print(platform.python_implementation(), *sys.version_info[:3])"
-
-
-def interpreters():
-    """{(3, N): (executable, full version)} for every CPython 3.9+ found."""
-    pyenv = os.environ.get("PYENV_ROOT") or os.path.expanduser("~/.pyenv")
-    candidates = [shutil.which("python3")]
-    candidates += sorted(glob.glob("/usr/bin/python3.[0-9]*"))
-    candidates += sorted(glob.glob(os.path.join(pyenv, "versions", "3.*", "bin", "python3")))
-    found = {}
-    for exe in filter(None, candidates):
-        if exe.endswith("-config") or not os.access(exe, os.X_OK):
-            continue
-        try:
-            probe = subprocess.run([exe, "-c", PROBE], capture_output=True, text=True, timeout=30)
-        except (OSError, subprocess.TimeoutExpired):
-            continue
-        parts = probe.stdout.split()
-        if probe.returncode != 0 or len(parts) != 4 or parts[0] != "CPython":
-            continue
-        minor = (int(parts[1]), int(parts[2]))
-        if minor >= (3, 9):
-            found.setdefault(minor, (exe, ".".join(parts[1:])))
-    return dict(sorted(found.items()))
-
-
 def run(cmd, **kwargs):
     print("+", " ".join(map(str, cmd)), flush=True)
     subprocess.run(cmd, check=True, **kwargs)
@@ -108,7 +82,7 @@ def main():
     if len(wheels) != 1:
         sys.exit(f"want one {row['wheel']} wheel in {dist}, found {[w.name for w in wheels]}: "
                  "run scripts/build_release.sh")
-    found = interpreters()
+    found = interpreters.cpythons()
     if not found:
         sys.exit("no CPython 3.9 or later found")
     print("testing", wheels[0].name, "under CPython", ", ".join(v for _, v in found.values()), flush=True)

@@ -1,12 +1,12 @@
 """The built library: what it exports, what it imports, and where it loads."""
 
-import glob
 import os
 import pathlib
 import shutil
 import subprocess
 import sys
 
+import interpreters
 import pytest
 import targets
 
@@ -70,37 +70,10 @@ print(sys.version_info[:2])
 """
 
 
-# Each interpreter's implementation, version and platform triplet
-# (CPU-linux-gnu, CPU-linux-musl, ...).
-PROBE = ("import sys, platform; "
-         "print(platform.python_implementation(), *sys.version_info[:2], getattr(sys.implementation, '_multiarch', '-'))")
-LIBC_TRIPLET = getattr(sys.implementation, "_multiarch", "-")
-
-
-def interpreters():
-    """Every CPython 3.9+ on this machine that runs on the running one's C
-    library: the running one, the system's and pyenv's. (A musl CPython beside
-    glibc's ones loads only libraries built for musl, and the other way round.)"""
-    candidates = [sys.executable, shutil.which("python3") or ""]
-    candidates += glob.glob("/usr/bin/python3.[0-9]*")
-    candidates += glob.glob(os.path.expanduser("~/.pyenv/versions/3.*/bin/python3"))
-    found = {}
-    for exe in candidates:
-        if not exe or not os.access(exe, os.X_OK) or exe.endswith("-config"):
-            continue
-        try:
-            probe = subprocess.run([exe, "-c", PROBE], capture_output=True, text=True, timeout=30)
-        except (OSError, subprocess.TimeoutExpired):
-            continue
-        parts = probe.stdout.split()
-        if (probe.returncode == 0 and len(parts) == 4 and parts[0] == "CPython" and (int(parts[1]), int(parts[2])) >= (3, 9)
-                and parts[3] == LIBC_TRIPLET):
-            found.setdefault((int(parts[1]), int(parts[2])), exe)
-    return found
-
-
 def test_one_build_loads_in_every_interpreter():
-    found = interpreters()
+    # Those of the running interpreter's C library and processor.
+    multiarch = getattr(sys.implementation, "_multiarch", "-")
+    found = {v: exe for v, (exe, _) in interpreters.cpythons([sys.executable], multiarch).items()}
     assert found, "no CPython 3.9+ found"
     # Copy the library alone into an empty folder so nothing else is importable.
     target = pathlib.Path(os.environ.get("TMPDIR", "/tmp")) / f"morvane-abi-{os.getpid()}"
