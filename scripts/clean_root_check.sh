@@ -25,7 +25,24 @@ cd "$(dirname "$0")/.."
 usage="usage: scripts/clean_root_check.sh DIST SUITE TRIPLE [whole|smoke]"
 dist=$(realpath "${1:?$usage}")
 suite=${2:?$usage}
-mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+# The Debian mirror debootstrap reads: the one this machine's apt is set up
+# with, the site of its own release's main archive (not the updates or the
+# security archive, which hold no whole release). DEBIAN_MIRROR overrides it.
+# apt names the release as its sources do (RELEASE), and, once it has the
+# archive's Release file, by its codename too (CODENAME), which matches where
+# the sources say "stable"; without that file it lists the sources only with
+# --no-release-info.
+apt_mirror() {
+  local codename format
+  codename=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}") || true
+  [ -n "$codename" ] && command -v apt-get >/dev/null || return 0
+  # shellcheck disable=SC2016 # $(...) are apt's fields, not the shell's
+  format='$(TARGET_OF)|$(RELEASE)|$(CODENAME)|$(SITE)'
+  { apt-get indextargets --format "$format"; apt-get indextargets --no-release-info --format "$format"; } |
+    awk -F '|' -v c="$codename" '$1 == "deb" && ($2 == c || $3 == c) && !m { m = $4 } END { print m }'
+}
+mirror=${DEBIAN_MIRROR:-$(apt_mirror)}
+[ -n "$mirror" ] || { echo "found no Debian mirror in apt's setup: set DEBIAN_MIRROR to one" >&2; exit 1; }
 . scripts/cache.sh
 . scripts/targets.sh
 target "${3:?$usage}"
@@ -51,6 +68,23 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 # The certificates this machine trusts for the package index (it may be reached
 # through a proxy whose authority only this machine knows).
 host_ca=${PIP_CERT:-/etc/ssl/certs/ca-certificates.crt}
+
+# How this machine reaches the package index beyond that: pip's own settings
+# of the index, extra indexes, trusted hosts and proxy (from its
+# configuration files, then its environment), and the proxy variables, handed
+# to the root's pip, which has no configuration of its own.
+index_env=()
+while IFS='=' read -r key value; do
+  case ${key#*.} in
+    index-url | extra-index-url | trusted-host | proxy)
+      value=${value#\'} && value=${value%\'}
+      index_env+=("PIP_$(tr 'a-z-' 'A-Z_' <<<"${key#*.}")=$value") ;;
+  esac
+done < <(python3 -m pip config list 2>/dev/null || true)
+for name in PIP_INDEX_URL PIP_EXTRA_INDEX_URL PIP_TRUSTED_HOST PIP_PROXY http_proxy https_proxy no_proxy \
+  HTTP_PROXY HTTPS_PROXY NO_PROXY; do
+  [ -z "${!name:-}" ] || index_env+=("$name=${!name}")
+done
 
 rm -rf "$root/release"
 mkdir -p "$root/release/dist"
@@ -87,13 +121,15 @@ EOF
 corpora=$(realpath -m "${MORVANE_CORPORA:-$PWD/../shared/corpora}")
 [ -d "$corpora" ] && mkdir -p "$root/release/corpora" || corpora=""
 unshare --mount --propagation private -- sh -c '
-  mount -t proc proc "$1/proc" &&
-  mount --rbind /dev "$1/dev" &&
+  root=$1 corpora=$2 &&
+  shift 2 &&
+  mount -t proc proc "$root/proc" &&
+  mount --rbind /dev "$root/dev" &&
   corpora_env="" &&
-  if [ -n "$2" ]; then
-    mount --bind -o ro "$2" "$1/release/corpora" &&
+  if [ -n "$corpora" ]; then
+    mount --bind -o ro "$corpora" "$root/release/corpora" &&
     corpora_env="MORVANE_CORPORA=/release/corpora MORVANE_REQUIRE_CORPORA=1"
   fi &&
-  exec chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TMPDIR=/tmp \
-    PIP_CERT=/release/index-ca.crt $corpora_env sh /release/check.sh
-' sh "$root" "$corpora"
+  exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TMPDIR=/tmp \
+    PIP_CERT=/release/index-ca.crt "$@" $corpora_env sh /release/check.sh
+' sh "$root" "$corpora" "${index_env[@]}"

@@ -127,6 +127,20 @@ def dynamic_symbols():
     return run
 
 
+@pytest.fixture(scope="session")
+def cmake_tools():
+    """The arguments every configure of this project's sources by the tests
+    takes: Ninja where it is installed, and the running interpreter. Skips
+    where cmake or a C++ compiler is missing (a machine that has only the
+    wheel)."""
+    if shutil.which("cmake") is None:
+        pytest.skip("cmake is not installed")
+    if not (os.environ.get("CXX") or any(shutil.which(c) for c in ("c++", "g++", "clang++"))):
+        pytest.skip("no C++ compiler (a machine that has only the wheel)")
+    generator = ["-G", "Ninja"] if shutil.which("ninja") else []
+    return [*generator, f"-DPython_EXECUTABLE={sys.executable}"]
+
+
 NOBODY = 65534
 
 

@@ -1,71 +1,106 @@
 """Which inflater a build from source gets: zlib-ng from the copy an sdist
-carries, else fetched at configure time, pinned and hash-checked; the system's
-zlib, with a warning, when it cannot be fetched; and no build at all from bytes
-that differ from the pin. Each case configures a copy of the sources with
-CMake (configure only, nothing is compiled)."""
+carries, else fetched by pip at configure time, pinned and hash-checked; the
+system's zlib, with a warning, when pip cannot fetch it; and no build at all
+from bytes that differ from the pin. Each case configures a copy of the
+sources with CMake (configure only, nothing is compiled), with pip set up
+through its environment alone: no index, and a folder of links that holds
+what the case offers."""
 
+import io
 import os
 import pathlib
+import re
 import shutil
 import subprocess
-import sys
+import tarfile
 
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 ZLIB_NG = next(ROOT.glob("third_party/zlib-ng-*/.fetched"), None)
+PIN = re.search(r"^set\(MORVANE_ZLIB_NG_SHA256 (\S+)\)$", (ROOT / "cmake" / "zlib_ng.cmake").read_text(), re.M)[1]
+
+# An sdist named as the pinned one that pip could prepare without a network
+# (its build backend is in the tree and needs nothing installed), but whose
+# bytes are not the pinned ones.
+NOT_THE_PINNED_SDIST = {
+    "PKG-INFO": "Metadata-Version: 2.1\nName: zlib_ng\nVersion: 1.1.0\n",
+    "pyproject.toml": '[build-system]\nrequires = []\nbuild-backend = "backend"\nbackend-path = ["."]\n',
+    # Hooks run in the sdist's own folder.
+    "backend.py": """import os
+import shutil
+
+
+def prepare_metadata_for_build_wheel(directory, config_settings=None):
+    os.mkdir(os.path.join(directory, "zlib_ng-1.1.0.dist-info"))
+    shutil.copy("PKG-INFO", os.path.join(directory, "zlib_ng-1.1.0.dist-info", "METADATA"))
+    return "zlib_ng-1.1.0.dist-info"
+
+
+def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
+    raise NotImplementedError("metadata only")
+""",
+}
+
+
+def write_not_the_pinned_sdist(folder):
+    path = folder / "zlib_ng-1.1.0.tar.gz"
+    with tarfile.open(path, "w:gz") as sdist:
+        for name, text in NOT_THE_PINNED_SDIST.items():
+            data = text.encode()
+            member = tarfile.TarInfo(f"zlib_ng-1.1.0/{name}")
+            member.size = len(data)
+            sdist.addfile(member, io.BytesIO(data))
+    return path
 
 
 @pytest.fixture(scope="module")
-def configure(tmp_path_factory):
-    if shutil.which("cmake") is None:
-        pytest.skip("cmake is not installed")
-    if not (os.environ.get("CXX") or any(shutil.which(c) for c in ("c++", "g++", "clang++"))):
-        pytest.skip("no C++ compiler (a machine that has only the wheel)")
-
-    def run(url, with_sdist_copy=False):
-        """Configures a copy of the sources that fetches zlib-ng from `url`;
-        returns CMake's exit status and its output."""
+def configure(tmp_path_factory, cmake_tools):
+    def run(offered=False, handed_over=False, with_sdist_copy=False):
+        """Configures a copy of the sources whose pip finds nothing, or, if
+        `offered`, the sdist that is not the pinned one; `handed_over` names
+        that sdist to CMake instead. Returns CMake's exit status and its
+        output."""
         tree = tmp_path_factory.mktemp("tree")
-        for part in ("CMakeLists.txt", "cmake", "src", "stubs"):
-            copy = shutil.copytree if (ROOT / part).is_dir() else shutil.copy
-            copy(ROOT / part, tree / part)
+        for entry in ("CMakeLists.txt", "cmake", "src", "stubs"):
+            copy = shutil.copytree if (ROOT / entry).is_dir() else shutil.copy
+            copy(ROOT / entry, tree / entry)
         if with_sdist_copy:
             shutil.copytree(ZLIB_NG.parent, tree / "third_party" / ZLIB_NG.parent.name)
-        generator = ["-G", "Ninja"] if shutil.which("ninja") else []
-        cmd = ["cmake", "-S", str(tree), "-B", str(tree / "build"), *generator, f"-DPython_EXECUTABLE={sys.executable}",
-               f"-DMORVANE_ZLIB_NG_URL={url}"]
-        done = subprocess.run(cmd, capture_output=True, text=True, timeout=600)
+        links = tree / "links"
+        links.mkdir()
+        defines = []
+        if offered:
+            write_not_the_pinned_sdist(links)
+        if handed_over:
+            defines.append(f"-DMORVANE_ZLIB_NG_ARCHIVE={write_not_the_pinned_sdist(tree)}")
+        # None of the machine's pip setup (its configuration files, its index,
+        # its links) is read: only this folder of links.
+        env = {k: v for k, v in os.environ.items() if not k.startswith("PIP_")}
+        env.update(PIP_CONFIG_FILE=os.devnull, PIP_NO_INDEX="1", PIP_FIND_LINKS=str(links))
+        cmd = ["cmake", "-S", str(tree), "-B", str(tree / "build"), *cmake_tools, *defines]
+        done = subprocess.run(cmd, capture_output=True, text=True, timeout=600, env=env)
         # CMake wraps the lines of its messages.
         return done.returncode, " ".join((done.stdout + done.stderr).split())
 
     return run
 
 
-@pytest.fixture
-def not_the_pinned_bytes(tmp_path):
-    path = tmp_path / "zlib_ng-1.1.0.tar.gz"
-    path.write_bytes(b"not the pinned sdist")
-    return path.as_uri()
-
-
-def test_without_a_network_the_build_takes_the_systems_zlib_and_says_so(configure, tmp_path):
-    status, out = configure((tmp_path / "absent.tar.gz").as_uri())
-    assert status == 0, out
-    assert "zlib-ng's sources could not be fetched" in out
-    assert "Inflater: zlib (no zlib-ng)" in out
-
-
-def test_bytes_other_than_the_pinned_ones_stop_the_build(configure, not_the_pinned_bytes):
-    status, out = configure(not_the_pinned_bytes)
-    assert status != 0
-    assert "not the pinned" in out and "refusing it" in out
-
-
-def test_the_sdists_copy_is_used_without_fetching(configure, tmp_path):
-    if ZLIB_NG is None:
-        pytest.skip("this tree carries no copy of zlib-ng's sources (an sdist does)")
-    status, out = configure((tmp_path / "absent.tar.gz").as_uri(), with_sdist_copy=True)
-    assert status == 0, out
-    assert "Inflater: zlib-ng" in out
-    assert "could not be fetched" not in out
+@pytest.mark.parametrize("case, builds, said", [
+    # pip finds nothing: the build names the command that failed and what pip
+    # said, says how to hand the sources over, and takes zlib.
+    ({}, True, ["zlib-ng's sources could not be fetched", "-m pip download",
+                "No matching distribution found for zlib_ng==1.1.0", "MORVANE_ZLIB_NG_SOURCE=",
+                "Inflater: zlib (no zlib-ng)"]),
+    # Other bytes under the pinned name, from pip or named by hand: no build.
+    ({"offered": True}, False, [f"not the pinned {PIN}: refusing it"]),
+    ({"handed_over": True}, False, [f"not the pinned {PIN}: refusing it"]),
+    # The copy an sdist carries is taken without asking pip.
+    pytest.param({"with_sdist_copy": True}, True, ["Inflater: zlib-ng"], marks=pytest.mark.skipif(
+        ZLIB_NG is None, reason="this tree carries no copy of zlib-ng's sources (an sdist does)")),
+], ids=["nothing to fetch", "other bytes offered", "other bytes handed over", "sdist's copy"])
+def test_inflater_choice(configure, case, builds, said):
+    status, out = configure(**case)
+    assert (status == 0) == builds, out
+    for text in said:
+        assert text in out, out
