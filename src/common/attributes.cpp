@@ -8,8 +8,10 @@
 // Linux's and macOS's attribute calls are the ones this file knows. Elsewhere
 // (the BSDs keep attributes and ACLs behind other interfaces) nothing can be
 // said of a file's attributes, so none is ever copied.
-#if (defined(__linux__) || defined(__APPLE__)) && __has_include(<sys/xattr.h>)
+#if defined(__linux__) && __has_include(<sys/xattr.h>)
 #include <sys/xattr.h>
+#define MORVANE_HAS_XATTR 1
+#elif defined(__APPLE__)
 #define MORVANE_HAS_XATTR 1
 #else
 #define MORVANE_HAS_XATTR 0
@@ -18,6 +20,21 @@
 // macOS rows of the table of targets; they cannot run here.
 #ifdef __APPLE__
 #include <sys/acl.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#if __has_include(<sys/xattr.h>)
+#include <sys/xattr.h>
+#else
+// The headers of a cross toolchain may lack <sys/xattr.h> (zig's do), though
+// every macOS since 10.4 has these calls in libSystem.
+extern "C" {
+ssize_t flistxattr(int fd, char* names, size_t size, int options);
+ssize_t fgetxattr(int fd, const char* name, void* value, size_t size, std::uint32_t position, int options);
+int fsetxattr(int fd, const char* name, const void* value, size_t size, std::uint32_t position, int options);
+int fremovexattr(int fd, const char* name, int options);
+}
+#endif
 #endif
 
 namespace morvane {

@@ -140,6 +140,15 @@ def test_library_needs_no_glibc_newer_than_its_tag(release, dynamic_symbols, kin
     assert max((int(a), int(b)) for a, b in versions) <= tag_parts(kind)[1]
 
 
+@pytest.mark.parametrize("kind", [k for k in WHEELS if k.startswith("macosx_")])
+def test_macos_library_copies_attributes_and_acls(release, dynamic_symbols, kind):
+    # A replaced lockfile keeps its extended attributes and ACL only where the
+    # calls that copy them are linked (a cross toolchain's headers may lack
+    # <sys/xattr.h>).
+    imported = set(dynamic_symbols(release.libraries[kind], "--undefined-only"))
+    assert {"flistxattr", "fgetxattr", "fsetxattr", "fremovexattr", "acl_get_fd_np", "acl_set_fd_np"} <= imported
+
+
 def program_interpreter(executable):
     """The ELF program interpreter an executable names, or None."""
     headers = subprocess.run(["readelf", "-l", executable], capture_output=True, text=True).stdout
