@@ -27,6 +27,10 @@
 #define MORVANE_LINUX_CALLS 0
 #endif
 
+// Every size and offset of a file fits (the build asks glibc's 32-bit systems
+// for 64-bit ones).
+static_assert(sizeof(off_t) == 8, "off_t must have 64 bits: build with _FILE_OFFSET_BITS=64");
+
 namespace morvane {
 
 // Flags of a directory handle that only anchors *at calls, so that search

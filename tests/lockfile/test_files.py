@@ -163,9 +163,13 @@ class TestWrite:
         assert path.read_bytes() == STORED.replace(b"1", b"2")
         assert listing(tmp_path) == ["w.lock"]
 
-    def test_replaces_a_longer_file_completely(self, tmp_path):
+    # A file beyond what 32 bits can size (sparse) is replaced too, wherever a
+    # file's size and offsets were 32 bits wide by default (i686, armv7l).
+    @pytest.mark.parametrize("size", [100_000, 5 << 30])
+    def test_replaces_a_longer_file_completely(self, tmp_path, size):
         path = tmp_path / "w.lock"
         path.write_bytes(b"x" * 100_000)
+        os.truncate(path, size)
         morvane_core.write_lockfile(str(path), DOC)
         assert path.read_bytes() == STORED
 
