@@ -4,6 +4,7 @@ import gc
 import gzip
 import io
 import os
+import re
 import subprocess
 import sys
 import tarfile
@@ -33,9 +34,11 @@ def mapped_bytes():
 
 def emulated():
     """Whether this interpreter runs under qemu-user: it is built for another
-    processor than the one /proc/cpuinfo describes (an x86 one names its vendor)."""
+    processor than the x86 one /proc/cpuinfo describes by its vendor (32-bit
+    x86 runs on it as it is)."""
     with open("/proc/cpuinfo") as f:
-        return os.uname().machine != "x86_64" and "vendor_id" in f.read()
+        x86 = re.search(r"^vendor_id\s*:\s*(GenuineIntel|AuthenticAMD)", f.read(), re.M)
+    return bool(x86) and os.uname().machine not in ("x86_64", "i686")
 
 
 # Under qemu-user the resident memory is the emulator's, which keeps memory for
