@@ -39,7 +39,9 @@ gcc -O2 -shared -fPIC -I"$qemu_source/include/qemu" $(pkg-config --cflags glib-2
 # Rows: label, triple, build folder. The portable build of a processor that
 # has vector scans compiles them out by undefining the macro they test.
 rows=()
-for triple in $(targets | awk '$6 == "musl-cpython" { print $1 }'); do
+for triple in $(targets | cut -d' ' -f1); do
+  target "$triple"
+  [ "$t_python" = musl-cpython ] || continue
   scripts/compile_targets.sh "$work/vector" "$triple" >/dev/null
   rows+=("$triple $triple $work/vector/$triple/build")
   if [[ $triple == aarch64-* ]]; then
@@ -67,7 +69,7 @@ text = open(lock).read()
 for _ in range(n):
     morvane_core.read_lockfile(lock) if call == "read" else morvane_core.write_lockfile(lock + ".out", text)
 '
-# count CPU PYTHON BUILD CALL N: the instructions of a process making N calls.
+# count QEMU PYTHON BUILD CALL N: the instructions of a process making N calls.
 count() {
   PYTHONHASHSEED=0 "qemu-$1" -plugin "$work/libinsn.so" -d plugin -D "$work/count.log" "$2" -c "$CALLS" "$3" "$4" "$5" "$lock"
   awk '/^total insns:/ { print $3 }' "$work/count.log"
@@ -76,7 +78,7 @@ count() {
 printf '%-34s %18s %18s\n' build "read (insns/call)" "write (insns/call)"
 for row in "${rows[@]}"; do
   read -r label triple build <<<"$row"
-  cpu=${triple%%-*}
+  cpu=$(processor_field "${triple%%-*}" qemu)
   python=$(scripts/musl/python.sh "$triple")/bin/python3
   per_call=()
   for call in read write; do

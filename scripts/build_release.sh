@@ -58,57 +58,53 @@ drop_openssl_licence() {
   sed -i '/^License-File: LICENSES\/OpenSSL-/d' ./*.dist-info/METADATA
 }
 
-while read -r -u 3 triple wheel _ _ crypto _; do
-  [ "$wheel" != - ] || continue
-  echo "== wheel for $triple: $wheel"
-  work=$raw/$triple
-  target_toolchain "$triple" "$work/deps"
-  cpu=${triple%%-*}
-  # The wheel's platform tag comes from the building interpreter's; another
-  # system or processor is named by _PYTHON_HOST_PLATFORM, in sysconfig's
-  # spelling (linux-aarch64, macosx-11.0-arm64).
-  host_platform=()
-  case $wheel in
-    macosx_*) host_platform=("_PYTHON_HOST_PLATFORM=$(sed -E 's/^macosx_([0-9]+)_([0-9]+)_/macosx-\1.\2-/' <<<"$wheel")") ;;
-    *) [ "$cpu" = "$(uname -m)" ] || host_platform=("_PYTHON_HOST_PLATFORM=linux-$cpu") ;;
-  esac
-  env "${host_platform[@]}" python -m build --wheel --outdir "$work" "$src" \
+for triple in $(targets | cut -d' ' -f1); do
+  target "$triple"
+  [ "$t_wheel" != - ] || continue
+  echo "== wheel for $t_triple: $t_wheel"
+  work=$raw/$t_triple
+  target_toolchain "$t_triple" "$work/deps"
+  # The wheel's platform tag is made from the platform the building
+  # interpreter names, here the row's.
+  _PYTHON_HOST_PLATFORM=$t_platform python -m build --wheel --outdir "$work" "$src" \
     -C cmake.define.MORVANE_STATIC_DEPS=ON -C cmake.define.CMAKE_TOOLCHAIN_FILE="$here/scripts/zig/toolchain.cmake"
   built=("$work"/*.whl)
   [ ${#built[@]} -eq 1 ] || { echo "expected one wheel in $work" >&2; exit 1; }
-  [ "$crypto" != system ] || repack "${built[0]}" drop_openssl_licence
-
-  if [[ $wheel == macosx_* ]]; then
-    # No auditwheel for macOS: the library is checked here (a bundle for its
-    # processor and oldest macOS, linking only the system's libraries), and
-    # the tag is the one the build gave.
-    [[ ${built[0]} == *"-cp39-abi3-$wheel.whl" ]] || { echo "${built[0]} is not tagged cp39-abi3-$wheel" >&2; exit 1; }
-    python -m zipfile -e "${built[0]}" "$work/unzipped"
-    python3 scripts/library_check.py "$work/unzipped/morvane_core.abi3.so" "$triple"
-    mkdir -p "$raw/repaired"
-    cp "${built[0]}" "$raw/repaired/"
-    continue
+  [ "$t_crypto" != system ] || repack "${built[0]}" drop_openssl_licence
+  python -m zipfile -e "${built[0]}" "$work/unzipped"
+  library=$work/unzipped/morvane_core.abi3.so
+  # zig names musl's C library libc.so, which every musl loader takes as
+  # itself; the library names it as the row does (Alpine's name, which
+  # auditwheel's musllinux policy asks for).
+  if readelf -d "$library" 2>/dev/null | grep -qF 'Shared library: [libc.so]'; then
+    repack "${built[0]}" patchelf --replace-needed libc.so "$t_libc_file" morvane_core.abi3.so
   fi
 
-  ldpaths=()
-  if [[ $wheel == musllinux_* ]]; then
-    # zig links musl's libc by the name libc.so, which every musl loader takes
-    # as itself; the library names it libc.musl-CPU.so.1 instead, as libraries
-    # built on Alpine do and auditwheel's musllinux policy asks. auditwheel
-    # finds it in the musl CPython's lib folder, beside musl's loader.
-    repack "${built[0]}" patchelf --replace-needed libc.so "libc.musl-$cpu.so.1" morvane_core.abi3.so
-    ldpaths=(--ldpaths "$(scripts/musl/python.sh "$triple")/lib")
-  fi
-
-  # auditwheel's report: "... is consistent with the following platform tag: "TAG"."
-  report=$(auditwheel show "${ldpaths[@]}" "${built[0]}")
-  echo "$report"
-  granted=$(tr '\n' ' ' <<<"$report" | grep -oE 'following platform tag: +"[^"]+"' | head -n1 | cut -d'"' -f2)
-  [ "$granted" = "$wheel" ] || { echo "auditwheel grants '${granted:-nothing}', not $wheel" >&2; exit 1; }
-  # --plat auto: auditwheel offers explicit tags of the machine's own processor
-  # and C library only; auto gives the wheel the tag checked above.
-  auditwheel repair --plat auto "${ldpaths[@]}" --wheel-dir "$raw/repaired" "${built[0]}"
-done 3< <(targets)
+  case $t_check in
+    library_check)
+      # The tag the build gave, the library checked here (for its processor
+      # and oldest system, linking only the system's libraries).
+      [[ ${built[0]} == *"-cp39-abi3-$t_wheel.whl" ]] || { echo "${built[0]} is not tagged cp39-abi3-$t_wheel" >&2; exit 1; }
+      python3 scripts/library_check.py "$library" "$t_triple"
+      mkdir -p "$raw/repaired"
+      cp "${built[0]}" "$raw/repaired/"
+      ;;
+    auditwheel)
+      # auditwheel finds a musl C library in the musl CPython's lib folder.
+      ldpaths=()
+      [ "$t_python" != musl-cpython ] || ldpaths=(--ldpaths "$(scripts/musl/python.sh "$t_triple")/lib")
+      # auditwheel's report: "... is consistent with the following platform tag: "TAG"."
+      report=$(auditwheel show "${ldpaths[@]}" "${built[0]}")
+      echo "$report"
+      granted=$(tr '\n' ' ' <<<"$report" | grep -oE 'following platform tag: +"[^"]+"' | head -n1 | cut -d'"' -f2)
+      [ "$granted" = "$t_wheel" ] || { echo "auditwheel grants '${granted:-nothing}', not $t_wheel" >&2; exit 1; }
+      # --plat auto: auditwheel offers explicit tags of the machine's own
+      # processor and C library only; auto gives the wheel the tag checked above.
+      auditwheel repair --plat auto "${ldpaths[@]}" --wheel-dir "$raw/repaired" "${built[0]}"
+      ;;
+    *) echo "unknown check '$t_check' of $t_triple" >&2; exit 1 ;;
+  esac
+done
 
 mkdir -p "$out"
 rm -f "$out"/morvane_core-*.whl "$out"/morvane_core-*.tar.gz

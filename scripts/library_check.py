@@ -17,10 +17,12 @@ import struct
 import subprocess
 import sys
 
+import targets
+
 EXPORT = "PyInit_morvane_core"
-# Each processor's number in the ELF header (e_machine) and the Mach-O header.
-ELF_MACHINE = {"x86_64": 62, "aarch64": 183}
-MACHO_CPU = {"x86_64": 0x01000007, "aarch64": 0x0100000C}
+# The ELF header's class and byte order (EI_CLASS, EI_DATA).
+ELF_CLASS = {1: "32", 2: "64"}
+ELF_DATA = {1: "little", 2: "big"}
 MH_MAGIC_64 = 0xFEEDFACF
 MH_BUNDLE = 8
 LC_DYLD_INFO_ONLY = 0x80000022
@@ -90,19 +92,21 @@ def check(path, triple):
     """The facts of the library and the list of failed checks."""
     data = open(path, "rb").read()
     cpu = triple.split("-")[0]
+    processor = targets.processors()[cpu]
     failures = []
     if data[:4] == b"\x7fELF":
-        machine = int.from_bytes(data[18:20], "little")
+        bits, endian = ELF_CLASS.get(data[4], "?"), ELF_DATA.get(data[5], "?")
+        machine = int.from_bytes(data[18:20], endian if endian != "?" else "little")
         nm = subprocess.run(["nm", "-D", "--defined-only", path], check=True, capture_output=True, text=True)
         exports = sorted(line.split()[-1].split("@")[0] for line in nm.stdout.splitlines() if line.strip())
-        facts = f"ELF, machine {machine}"
-        if machine != ELF_MACHINE[cpu]:
+        facts = f"ELF, {bits}-bit, {endian}-endian, machine {machine}"
+        if (machine, bits, endian) != (int(processor["elf"]), processor["bits"], processor["endian"]):
             failures.append(f"not an ELF library for {cpu}")
     elif struct.unpack_from("<I", data)[0] == MH_MAGIC_64:
         number, file_type, minos, exports, dylibs = macho(data)
         facts = f"Mach-O, cpu {number:#x}, file type {file_type}, macOS {minos} or later; links {' '.join(dylibs)}"
         oldest = triple.rsplit("macos.", 1)[-1]
-        if (number, file_type, minos) != (MACHO_CPU[cpu], MH_BUNDLE, oldest):
+        if (f"{number:#010x}", file_type, minos) != (processor["macho"].lower(), MH_BUNDLE, oldest):
             failures.append(f"not a bundle for {cpu} and macOS {oldest}")
         if not set(dylibs) <= SYSTEM_DYLIBS:
             failures.append(f"links {sorted(set(dylibs) - SYSTEM_DYLIBS)} beyond the system's libraries")

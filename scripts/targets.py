@@ -5,12 +5,14 @@ reads them for bash).
     targets.rows()           every target: {"triple": ..., "wheel": ..., ...}
     targets.line("KEY")      the words of the table's "KEY:" line
     targets.places(row)      [(place, extent), ...] of a row's tested column
+    targets.processors()     {"x86_64": {"machine": "x86_64", "elf": "62", ...}, ...}
+    targets.processor(row)   the processor of a row (its triple's first part)
 """
 
 import pathlib
 
 TABLE = pathlib.Path(__file__).with_name("targets.txt")
-COLUMNS = ("triple", "wheel", "debarch", "libc", "crypto", "python", "tested")
+COLUMNS = ("triple", "wheel", "platform", "check", "debarch", "crypto", "python", "libc_file", "loader", "tested")
 
 
 def _lines():
@@ -32,3 +34,12 @@ def line(key):
 
 def places(row):
     return [tuple(item.split(":")) for item in row["tested"].split(",") if item != "-"]
+
+
+def processors():
+    return {words[1]: dict(field.split("=", 1) for field in words[2:])
+            for words in _lines() if words[0] == "processor:"}
+
+
+def processor(row):
+    return processors()[row["triple"].split("-")[0]]

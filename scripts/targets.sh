@@ -2,15 +2,21 @@
 # and what building for one of them takes.
 #
 #   targets                   the target rows, one a line, single spaces between
-#                             the columns: triple wheel debarch libc crypto python tested
+#                             the columns: triple wheel platform check debarch
+#                             crypto python libc_file loader tested
 #   targets_line KEY          the words of the table's "KEY:" line
-#   target TRIPLE             sets t_triple, t_wheel, t_debarch, t_libc, t_crypto,
-#                             t_python and t_tested from the target's row
+#   target TRIPLE             sets t_triple, t_wheel, t_platform, t_check,
+#                             t_debarch, t_crypto, t_python, t_libc_file, t_loader and
+#                             t_tested from the target's row, and t_machine,
+#                             t_qemu and t_native_on from its processor's line
 #   target_wheel DIST TRIPLE  the target's wheel in DIST (there must be one)
 #   suite_args EXTENT         pytest's arguments for an extent of the tested column
 #   target_emulation          lets this machine run programs of the target last
 #                             named by `target`: on another processor, through
-#                             qemu-user, installed and enabled here if need be
+#                             qemu-user, installed and enabled here if need be;
+#                             sets t_runner to what a program of the target is
+#                             run under here (setarch, where this machine's
+#                             processor runs it as another it can be)
 #   debian_install PACKAGE... installs Debian packages
 #   target_toolchain TRIPLE DEPS
 #                             lays out in the folder DEPS what the zig toolchain
@@ -26,6 +32,13 @@ targets() {
   awk '!/^#/ && NF && $1 !~ /:$/ { $1 = $1; print }' "$targets_file"
 }
 
+# processor_field PROCESSOR KEY : one field of a "processor:" line.
+processor_field() {
+  awk -v p="$1" -v k="$2" '$1 == "processor:" && $2 == p {
+    for (i = 3; i <= NF; i++) if (index($i, k "=") == 1) { print substr($i, length(k) + 2); exit }
+  }' "$targets_file"
+}
+
 targets_line() {
   awk -v key="$1:" '$1 == key { $1 = ""; sub(/^ /, ""); print }' "$targets_file"
 }
@@ -34,7 +47,12 @@ target() {
   local row
   row=$(targets | awk -v t="$1" '$1 == t')
   [ -n "$row" ] || { echo "no target '$1' in $targets_file" >&2; return 1; }
-  read -r t_triple t_wheel t_debarch t_libc t_crypto t_python t_tested <<<"$row"
+  read -r t_triple t_wheel t_platform t_check t_debarch t_crypto t_python t_libc_file t_loader t_tested <<<"$row"
+  local cpu=${t_triple%%-*}
+  t_machine=$(processor_field "$cpu" machine)
+  t_qemu=$(processor_field "$cpu" qemu)
+  t_native_on=$(processor_field "$cpu" native-on)
+  [ -n "$t_machine" ] && [ -n "$t_qemu" ] || { echo "no processor line for '$cpu' in $targets_file" >&2; return 1; }
 }
 
 target_wheel() {
@@ -79,16 +97,24 @@ debian_install() {
 }
 
 target_emulation() {
-  local machine=${t_triple%%-*} need=()
-  [ "$t_debarch" != "$(dpkg --print-architecture)" ] || return 0
-  [ -e "/usr/libexec/qemu-binfmt/$machine-binfmt-P" ] || need+=(qemu-user-static)
+  local host need=()
+  host=$(dpkg --print-architecture)
+  t_runner=()
+  [ "$t_debarch" != "$host" ] || return 0
+  # A processor this machine's runs as another of its modes (32-bit x86 on
+  # x86_64): its programs run as they are, told the machine they expect.
+  if [[ ,$t_native_on, == *",$host,"* ]]; then
+    t_runner=(setarch "$t_machine")
+    return 0
+  fi
+  [ -e "/usr/libexec/qemu-binfmt/$t_qemu-binfmt-P" ] || need+=(qemu-user-static)
   command -v update-binfmts >/dev/null || need+=(binfmt-support)
   [ ${#need[@]} -eq 0 ] || debian_install "${need[@]}"
   [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
   # Where binfmt-support was set up after qemu-user-static, the emulator's
   # format was never imported.
-  update-binfmts --display "qemu-$machine" >/dev/null 2>&1 || update-binfmts --import "qemu-$machine"
-  update-binfmts --enable "qemu-$machine"
+  update-binfmts --display "qemu-$t_qemu" >/dev/null 2>&1 || update-binfmts --import "qemu-$t_qemu"
+  update-binfmts --enable "qemu-$t_qemu"
 }
 
 # suite_args EXTENT : pytest's arguments for an extent of the tested column:

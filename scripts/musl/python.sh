@@ -33,7 +33,7 @@ jobs=${JOBS:-2}
 target "${1:-$(uname -m)-linux-musl}"
 cpu=${t_triple%%-*}
 cross=""
-[ "$cpu" = "$(uname -m)" ] || cross=yes
+[ "$t_machine" = "$(uname -m)" ] || cross=yes
 command -v patchelf >/dev/null || { echo "needs patchelf (apt-get install patchelf)" >&2; exit 1; }
 mapfile -t trees < <("$here/debian_source.sh" python3.11 zlib libffi)
 loader=$("$here/musl/loader.sh" trixie "$t_debarch")
@@ -144,10 +144,10 @@ cd "$entry"
 rm -rf "$work"
 
 cp "$loader" "$prefix/lib/"
-ln -s "$(basename "$loader")" "$prefix/lib/libc.musl-$cpu.so.1"
+ln -s "$(basename "$loader")" "$prefix/lib/$t_libc_file"
 patchelf --set-interpreter "$prefix/lib/$(basename "$loader")" --set-rpath '$ORIGIN/../lib' "$prefix/bin/python3.11"
 runner=()
-[ -z "$cross" ] || runner=("qemu-$cpu-static")
+[ -z "$cross" ] || runner=("qemu-$t_qemu-static")
 "${runner[@]}" "$prefix/bin/python3" - <<'PY' >&2
 import sys, sysconfig, zlib, ctypes, hashlib, platform, pyexpat
 print(sys.version.split()[0], sysconfig.get_config_var("HOST_GNU_TYPE"), platform.libc_ver())

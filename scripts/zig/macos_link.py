@@ -23,7 +23,8 @@ import shutil
 import subprocess
 import sys
 
-ARCH = {"aarch64": "arm64", "x86_64": "x86_64"}
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
+import targets  # noqa: E402
 
 
 def linker_flags(args):
@@ -56,7 +57,8 @@ def libsystem_stubs(folder, zig_lib):
 def main():
     command = sys.argv[1:]
     target = os.environ["MORVANE_ZIG_TARGET"]
-    arch = ARCH[target.split("-")[0]]
+    # Apple's name of the processor ends the row's platform (macosx-11.0-arm64).
+    arch = next(row["platform"] for row in targets.rows() if row["triple"] == target).rsplit("-", 1)[1]
     linker = os.environ.get("LD64_LLD") or shutil.which("ld64.lld-19") or shutil.which("ld64.lld")
     if not linker:
         sys.exit("macos_link.py: no ld64.lld (Debian's lld-19 has it)")
