@@ -26,16 +26,23 @@ zig=$tools/zig
 zlib_ng=$(scripts/fetch_zlib_ng.sh "$root/build/deps")
 [ $# -gt 0 ] || set -- $(targets | cut -d' ' -f1)
 
-status=0
+# What each target links against is made first, one target after another
+# (the slow parts, a musl interpreter or a libcrypto, build on every
+# processor already, and share cached sources); then the targets are compiled
+# side by side.
 for triple; do
+  echo "== toolchain for $triple"
+  target_toolchain "$triple" "$out/$triple/deps"
+done
+compile() {
+  local triple=$1 work=$out/$1
   echo "== $triple"
-  work=$out/$triple
-  target_toolchain "$triple" "$work/deps"
+  target_compilers "$triple" "$work/deps"
   cmake -S "$root" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/scripts/zig/toolchain.cmake" -DPython_EXECUTABLE="$tools/bin/python" \
     -DMORVANE_STATIC_DEPS=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" >"$work/configure.log" ||
     { cat "$work/configure.log"; exit 1; }
   cmake --build "$work/build"
-  python3 scripts/library_check.py "$work/build/morvane_core.abi3.so" "$triple" || status=1
-done
-exit $status
+  python3 scripts/library_check.py "$work/build/morvane_core.abi3.so" "$triple"
+}
+side_by_side compile "$@"

@@ -25,6 +25,12 @@
 #                             and MORVANE_DEPS for it; needs $zig
 #                             (scripts/release_tools.sh). What takes long to
 #                             make is cached (scripts/cache.sh).
+#   target_compilers TRIPLE DEPS
+#                             exports those three and what ccache needs, for a
+#                             DEPS that target_toolchain has laid out
+#   side_by_side COMMAND ITEM...
+#                             runs COMMAND ITEM for each item, as many at once
+#                             as this machine has processors
 scripts_dir=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 targets_file=$scripts_dir/targets.txt
 
@@ -84,6 +90,12 @@ target_toolchain() {
         cp "$scripts_dir/macos/pyconfig.h" "$deps/python/" ;;
     *) echo "unknown interpreter headers '$t_python' of $t_triple" >&2; return 1 ;;
   esac || return 1
+  target_compilers "$1" "$deps"
+}
+
+target_compilers() {
+  local deps=$2
+  target "$1" || return 1
   export MORVANE_ZIG=$zig MORVANE_ZIG_TARGET=$t_triple MORVANE_DEPS=$deps
   # The compilers are scripts whose target lies in the environment: what
   # ccache, where it is used, takes for the compiler names the target.
@@ -126,4 +138,35 @@ suite_args() {
     smoke) targets_line smoke-tests ;;
     *) echo "unknown extent '$1' (whole or smoke)" >&2; return 1 ;;
   esac
+}
+
+# side_by_side COMMAND ITEM... : runs `COMMAND ITEM` for each item, as many at
+# once as this machine has processors (zig builds a target's C and C++
+# libraries on one processor at a time, so two targets side by side take
+# about as long as one). Each one's output is kept apart and printed whole,
+# in the items' order; each runs under set -e as it would alone (so long as
+# side_by_side is not itself called as a condition). Fails if
+# any failed, after all have ended.
+side_by_side() {
+  local command=$1 dir i=0 status=0 rc pids=()
+  shift
+  dir=$(mktemp -d)
+  for item; do
+    while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
+    (
+      set +e
+      (set -e; "$command" "$item") >"$dir/$i.log" 2>&1
+      echo $? >"$dir/$i.rc"
+    ) &
+    pids+=($!)
+    i=$((i + 1))
+  done
+  wait "${pids[@]}" 2>/dev/null || true
+  for ((i = 0; i < $#; i++)); do
+    cat "$dir/$i.log"
+    rc=$(cat "$dir/$i.rc" 2>/dev/null || echo 1)
+    [ "$rc" -eq 0 ] || status=1
+  done
+  rm -rf "$dir"
+  return $status
 }
