@@ -85,6 +85,8 @@ for name in PIP_INDEX_URL PIP_EXTRA_INDEX_URL PIP_TRUSTED_HOST PIP_PROXY http_pr
   HTTP_PROXY HTTPS_PROXY NO_PROXY; do
   [ -z "${!name:-}" ] || index_env+=("$name=${!name}")
 done
+# qemu-user reads the processor it is to be from each program's environment.
+[ -z "${QEMU_CPU:-}" ] || index_env+=("QEMU_CPU=$QEMU_CPU")
 
 rm -rf "$root/release"
 mkdir -p "$root/release/dist"

@@ -7,7 +7,7 @@
 #   debian_index SUITE DEBARCH [TYPE]    TYPE deb (default) or deb-src
 #
 # sets apt_opts, the options that make apt-get and apt-cache use that index,
-# and brings its lists up to date (once per process and index).
+# and brings its lists up to date (see below).
 debian_codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 
 debian_index() {
@@ -23,11 +23,32 @@ debian_index() {
     -o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache"
     -o "Dir::State::status=/dev/null" -o "APT::Sandbox::User=root"
   )
+  # The lists are brought up to date once per process, and not again within
+  # ten minutes by any process (a build asks about one index many times).
+  # Where the mirror cannot give them whole, apt keeps what it had (nothing,
+  # the first time, for the suite that failed) and the versions are the newest
+  # it knows: the build goes on, saying so; what it took is recorded where it
+  # is used (release_deps.sh's "packages").
   local updated_var="debian_index_updated_${suite//[^a-z0-9]/_}_${debarch}_${type//-/_}"
-  if [ -z "${!updated_var:-}" ]; then
-    flock "$dir/parts/debian.sources" apt-get "${apt_opts[@]}" -qq update >&2
-    printf -v "$updated_var" 1
+  if [ -z "${!updated_var:-}" ] && [ -z "$(find "$dir/updated" -mmin -10 2>/dev/null)" ]; then
+    apt_update flock "$dir/parts/debian.sources" apt-get "${apt_opts[@]}" -qq >&2 ||
+      echo "warning: Debian's $suite index for $debarch ($type) could not be brought up to date; going on with the lists apt has" >&2
+    touch "$dir/updated"
   fi
+  printf -v "$updated_var" 1
+}
+
+# apt_update COMMAND... : `COMMAND... update` (an apt-get with its options),
+# tried twice more 20 seconds apart while it fails: a mirror in the middle of
+# a sync serves index files that its Release file does not describe ("File
+# has unexpected size ... Mirror sync in progress?").
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    "$@" update && return 0
+    [ "$try" -eq 3 ] || { echo "apt-get update failed; trying again in 20 s" >&2; sleep 20; }
+  done
+  return 1
 }
 
 # debian_version PACKAGE : the version the index offers of a binary package.

@@ -40,7 +40,7 @@ ln -s "$root/scripts/zig/c++" "$compilers/c++"
 # system's musl loader (/lib/ld-musl-CPU.so.1: Debian 12's musl 1.2.3, which
 # cannot read their DT_RELR relocations and crashes; none for another processor).
 ln -s "$tools/bin/cmake" "$tools/bin/ninja" "$compilers/"
-export MORVANE_ZIG=$tools/zig MORVANE_ZIG_TARGET=$t_triple CC=$compilers/cc CXX=$compilers/c++
+export MORVANE_ZIG=$tools/zig MORVANE_ZIG_TARGET=$t_triple MORVANE_ZIG_CPU=$t_cpu CC=$compilers/cc CXX=$compilers/c++
 OpenSSL_ROOT=$(scripts/zig_libcrypto.sh "$MORVANE_ZIG" "$t_triple" "${t_crypto#openssl:}")
 export OpenSSL_ROOT ZLIB_ROOT=$musl_python/../deps
 

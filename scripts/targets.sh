@@ -8,7 +8,8 @@
 #   target TRIPLE             sets t_triple, t_wheel, t_platform, t_check,
 #                             t_debarch, t_crypto, t_python, t_libc_file, t_loader and
 #                             t_tested from the target's row, and t_machine,
-#                             t_qemu and t_native_on from its processor's line
+#                             t_qemu, t_qemu_cpu, t_native_on and t_cpu from its
+#                             processor's line
 #   target_wheel DIST TRIPLE  the target's wheel in DIST (there must be one)
 #   suite_args EXTENT         pytest's arguments for an extent of the tested column
 #   target_emulation          lets this machine run programs of the target last
@@ -16,22 +17,24 @@
 #                             qemu-user, installed and enabled here if need be;
 #                             sets t_runner to what a program of the target is
 #                             run under here (setarch, where this machine's
-#                             processor runs it as another it can be)
+#                             processor runs it as another it can be), and
+#                             exports QEMU_CPU for qemu-user
 #   debian_install PACKAGE... installs Debian packages
 #   target_toolchain TRIPLE DEPS
 #                             lays out in the folder DEPS what the zig toolchain
 #                             (scripts/zig/toolchain.cmake) links the target
-#                             against, and exports MORVANE_ZIG, MORVANE_ZIG_TARGET
-#                             and MORVANE_DEPS for it; needs $zig
+#                             against, and exports MORVANE_ZIG, MORVANE_ZIG_TARGET,
+#                             MORVANE_ZIG_CPU and MORVANE_DEPS for it; needs $zig
 #                             (scripts/release_tools.sh). What takes long to
 #                             make is cached (scripts/cache.sh).
 #   target_compilers TRIPLE DEPS
-#                             exports those three and what ccache needs, for a
+#                             exports those four and what ccache needs, for a
 #                             DEPS that target_toolchain has laid out
 #   side_by_side COMMAND ITEM...
 #                             runs COMMAND ITEM for each item, as many at once
 #                             as this machine has processors
 scripts_dir=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
+. "$scripts_dir/debian_index.sh"
 targets_file=$scripts_dir/targets.txt
 
 targets() {
@@ -58,6 +61,8 @@ target() {
   t_machine=$(processor_field "$cpu" machine)
   t_qemu=$(processor_field "$cpu" qemu)
   t_native_on=$(processor_field "$cpu" native-on)
+  t_cpu=$(processor_field "$cpu" cpu)
+  t_qemu_cpu=$(processor_field "$cpu" qemu-cpu)
   [ -n "$t_machine" ] && [ -n "$t_qemu" ] || { echo "no processor line for '$cpu' in $targets_file" >&2; return 1; }
 }
 
@@ -96,15 +101,15 @@ target_toolchain() {
 target_compilers() {
   local deps=$2
   target "$1" || return 1
-  export MORVANE_ZIG=$zig MORVANE_ZIG_TARGET=$t_triple MORVANE_DEPS=$deps
+  export MORVANE_ZIG=$zig MORVANE_ZIG_TARGET=$t_triple MORVANE_ZIG_CPU=$t_cpu MORVANE_DEPS=$deps
   # The compilers are scripts whose target lies in the environment: what
   # ccache, where it is used, takes for the compiler names the target.
-  CCACHE_COMPILERCHECK="string:$t_triple zig $("$zig" version) $(cat "$scripts_dir"/zig/cc "$scripts_dir"/zig/c++ | cksum)"
+  CCACHE_COMPILERCHECK="string:$t_triple $t_cpu zig $("$zig" version) $(cat "$scripts_dir"/zig/cc "$scripts_dir"/zig/c++ | cksum)"
   export CCACHE_COMPILERCHECK
 }
 
 debian_install() {
-  apt-get update -q
+  apt_update apt-get -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@" </dev/null
 }
 
@@ -119,6 +124,9 @@ target_emulation() {
     t_runner=(setarch "$t_machine")
     return 0
   fi
+  # The oldest processor of the row's Debian architecture, so that a build
+  # using an instruction it may lack stops the tests (SIGILL).
+  if [ "$t_qemu_cpu" != - ]; then export QEMU_CPU=$t_qemu_cpu; else unset QEMU_CPU; fi
   [ -e "/usr/libexec/qemu-binfmt/$t_qemu-binfmt-P" ] || need+=(qemu-user-static)
   command -v update-binfmts >/dev/null || need+=(binfmt-support)
   [ ${#need[@]} -eq 0 ] || debian_install "${need[@]}"

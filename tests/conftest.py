@@ -93,8 +93,9 @@ def release(tmp_path_factory):
 def build_records():
     """What the module's library records of its build in its own bytes, as
     "morvane_core KEY: VALUE" texts: {"inflater": "zlib-ng 2.3.3", "system calls": "linux",
-    "folder handles": "search"} ("portable" for a build that makes no Linux-only system call;
-    "read" where a folder's handle needs read permission, not only search permission)."""
+    "folder handles": "search", "scans": "sse2"} ("portable" for a build that makes no
+    Linux-only system call; "read" where a folder's handle needs read permission, not only
+    search permission; the scans' path: "sse2", "neon" or "portable")."""
     import morvane_core
     found = re.findall(rb"morvane_core ([a-z ]+): ([^\0]*)\0", pathlib.Path(morvane_core.__file__).read_bytes())
     # An unstripped library holds each text again in its debug information.

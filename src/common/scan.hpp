@@ -4,7 +4,9 @@
 //
 // Each scan has a vector path, sixteen bytes at a time with SSE2 (every x86-64
 // processor has it) or NEON (every aarch64 processor has it), and a portable
-// path, eight bytes at a time in a 64-bit word, which other processors take.
+// path, eight bytes at a time in a 64-bit word, which other processors take
+// (32-bit x86 among them: the oldest processor its builds ask for has no
+// SSE2). MORVANE_SCAN_PATH names the path the unqualified names take.
 // Both are compiled wherever they can be, so that a test can hold them against
 // each other; the unqualified names take the vector path where there is one.
 // No path reads a byte outside [p, end).
@@ -19,8 +21,12 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#define MORVANE_SCAN_PATH "sse2"
 #elif defined(__aarch64__) && defined(__ARM_NEON)
 #include <arm_neon.h>
+#define MORVANE_SCAN_PATH "neon"
+#else
+#define MORVANE_SCAN_PATH "portable"
 #endif
 
 namespace morvane {

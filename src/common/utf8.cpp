@@ -8,6 +8,10 @@
 namespace morvane {
 namespace {
 
+// Which path the scans take, for a reader of the library's bytes (see
+// build_system_calls in posix.cpp): "sse2", "neon" or "portable".
+[[gnu::used, gnu::retain]] constexpr char build_scans[] = "morvane_core scans: " MORVANE_SCAN_PATH;
+
 constexpr std::string_view replacement = "\xEF\xBF\xBD";
 
 // The first byte at or after `i` that is not ASCII, or the size. Lockfiles and

@@ -77,14 +77,7 @@ int main() {
       }
     }
   }
-  std::printf("scan paths agree on %ld texts (%s path against the portable one)\n", checked / 3,
-#if defined(__SSE2__)
-              "the SSE2"
-#elif defined(__aarch64__) && defined(__ARM_NEON)
-              "the NEON"
-#else
-              "the portable"
-#endif
-  );
+  std::printf("scan paths agree on %ld texts (the %s path against the portable one)\n", checked / 3,
+              MORVANE_SCAN_PATH);
   return 0;
 }

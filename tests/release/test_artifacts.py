@@ -180,10 +180,15 @@ def test_module_under_test_is_the_wheels_library(release):
 
 
 @each_wheel
-def test_library_inflates_with_the_pinned_zlib_ng(release, kind):
-    # The record of its inflater that the library carries in its bytes.
-    assert set(re.findall(rb"morvane_core inflater: ([^\0]*)\0", release.libraries[kind].read_bytes())) \
+def test_library_inflates_with_the_pinned_zlib_ng_and_scans_as_its_processor_may(release, kind):
+    # The records of its build that the library carries in its bytes. The
+    # scans' path shows the instruction set it was compiled for: a 32-bit x86
+    # library with SSE2 would stop on the i686 processors its tag admits.
+    data = release.libraries[kind].read_bytes()
+    assert set(re.findall(rb"morvane_core inflater: ([^\0]*)\0", data)) \
         == {f"zlib-ng {pinned('MORVANE_ZLIB_NG_VERSION')}".encode()}
+    assert set(re.findall(rb"morvane_core scans: ([^\0]*)\0", data)) \
+        == {targets.processor(ROWS[kind])["scans"].encode()}
 
 
 def test_sdist_carries_zlib_ngs_pinned_sources(release):
