@@ -86,9 +86,11 @@ target_toolchain() {
   rm -rf "$deps"
   mkdir -p "$deps"
   [ -z "$crypto" ] || ln -s "$crypto/include" "$crypto/lib" "$deps/"
+  # Each maker's failure is the toolchain's: a link is made only to what was made.
   case $t_python in
-    debian) ln -s "$("$scripts_dir/release_deps.sh" "$t_debarch")/python" "$deps/python" ;;
-    musl-cpython) ln -s "$("$scripts_dir/musl/python.sh" "$t_triple")/include/python3.11" "$deps/python" ;;
+    debian) python=$("$scripts_dir/release_deps.sh" "$t_debarch") && ln -s "$python/python" "$deps/python" ;;
+    musl-cpython)
+      python=$("$scripts_dir/musl/python.sh" "$t_triple") && ln -s "$python/include/python3.11" "$deps/python" ;;
     # The limited API needs nothing of pyconfig.h but what scripts/macos/ gives.
     debian-source)
       cp -r "$("$scripts_dir/debian_source.sh" python3.11)/Include" "$deps/python" &&
@@ -117,6 +119,8 @@ target_emulation() {
   local host need=()
   host=$(dpkg --print-architecture)
   t_runner=()
+  # What an earlier row told qemu-user is not this row's.
+  unset QEMU_CPU
   [ "$t_debarch" != "$host" ] || return 0
   # A processor this machine's runs as another of its modes (32-bit x86 on
   # x86_64): its programs run as they are, told the machine they expect.
@@ -126,7 +130,7 @@ target_emulation() {
   fi
   # The oldest processor of the row's Debian architecture, so that a build
   # using an instruction it may lack stops the tests (SIGILL).
-  if [ "$t_qemu_cpu" != - ]; then export QEMU_CPU=$t_qemu_cpu; else unset QEMU_CPU; fi
+  [ "$t_qemu_cpu" = - ] || export QEMU_CPU=$t_qemu_cpu
   [ -e "/usr/libexec/qemu-binfmt/$t_qemu-binfmt-P" ] || need+=(qemu-user-static)
   command -v update-binfmts >/dev/null || need+=(binfmt-support)
   [ ${#need[@]} -eq 0 ] || debian_install "${need[@]}"
