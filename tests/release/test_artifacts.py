@@ -203,6 +203,10 @@ def test_sdist_carries_zlib_ngs_pinned_sources(release):
 
 
 def test_twine_accepts_every_artifact(release):
+    if os.environ.get("QEMU_CPU"):
+        # charset-normalizer's compiled wheel, which twine imports, stops
+        # with SIGFPE on the oldest s390x; the files are the same everywhere.
+        pytest.skip("twine's dependencies need more than the oldest processor qemu-user is told to be")
     pytest.importorskip("twine", reason="twine is not installed (it has no wheel for every processor)")
     artifacts = [release.sdist, *release.wheels.values()]
     run = subprocess.run([sys.executable, "-m", "twine", "check", "--strict", *map(str, artifacts)],
