@@ -24,13 +24,15 @@ debian_index() {
     -o "Dir::State::status=/dev/null" -o "APT::Sandbox::User=root"
   )
   # The lists are brought up to date once per process, and not again within
-  # ten minutes by any process (a build asks about one index many times).
+  # ten minutes by any process (a build asks about one index many times), or
+  # within MORVANE_APT_MAX_AGE minutes where a caller allows older lists (a
+  # check that only compiles against the packages, not a release).
   # Where the mirror cannot give them whole, apt keeps what it had (nothing,
   # the first time, for the suite that failed) and the versions are the newest
   # it knows: the build goes on, saying so; what it took is recorded where it
   # is used (release_deps.sh's "packages").
   local updated_var="debian_index_updated_${suite//[^a-z0-9]/_}_${debarch}_${type//-/_}"
-  if [ -z "${!updated_var:-}" ] && [ -z "$(find "$dir/updated" -mmin -10 2>/dev/null)" ]; then
+  if [ -z "${!updated_var:-}" ] && [ -z "$(find "$dir/updated" -mmin "-${MORVANE_APT_MAX_AGE:-10}" 2>/dev/null)" ]; then
     apt_update flock "$dir/parts/debian.sources" apt-get "${apt_opts[@]}" -qq >&2 ||
       echo "warning: Debian's $suite index for $debarch ($type) could not be brought up to date; going on with the lists apt has" >&2
     touch "$dir/updated"

@@ -28,17 +28,28 @@ py=${2:-3.11}
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH -a "$debarch" 2>/dev/null)
 packages=("libssl-dev:$debarch" "libpython$py-dev:$debarch")
 
-debian_index "$debian_codename" "$debarch"
-versions=()
-for pkg in "${packages[@]}"; do
-  v=$(debian_version "$pkg")
-  [ -n "$v" ] || { echo "no package $pkg in $debian_codename" >&2; exit 1; }
-  versions+=("$pkg=$v")
-done
-entry=$(cache_entry release-deps "$multiarch-python$py" "$(cache_key "$0" "${versions[@]}")")
-if cache_ready "$entry"; then
-  echo "$entry"
-  exit 0
+# Sets versions and entry from the index's lists; prints the entry and ends
+# the script where it is made already.
+take_cached() {
+  debian_index "$debian_codename" "$debarch"
+  versions=()
+  for pkg in "${packages[@]}"; do
+    v=$(debian_version "$pkg")
+    [ -n "$v" ] || { echo "no package $pkg in $debian_codename" >&2; exit 1; }
+    versions+=("$pkg=$v")
+  done
+  entry=$(cache_entry release-deps "$multiarch-python$py" "$(cache_key "$0" "${versions[@]}")")
+  if cache_ready "$entry"; then
+    echo "$entry"
+    exit 0
+  fi
+}
+take_cached
+# Lists older than ten minutes may name versions the mirror no longer has:
+# what is fetched is named by fresh ones.
+if [ "${MORVANE_APT_MAX_AGE:-10}" -gt 10 ]; then
+  unset debian_index_updated_"${debian_codename//[^a-z0-9]/_}"_"$debarch"_deb
+  MORVANE_APT_MAX_AGE=10 take_cached
 fi
 
 out=$(cache_begin "$entry")
