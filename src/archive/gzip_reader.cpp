@@ -143,7 +143,7 @@ std::size_t GzipReader::inflate_member(std::span<unsigned char> out) {
     // if it ever did not, the stream is reported corrupt below rather than
     // tried again without end.)
     const bool input_used_up = status == Inflater::Status::NeedInput && window_.empty();
-    if (input_used_up && window_.data() != end) continue;
+    if (input_used_up && (window_.data() != end || inflater_.input_ends())) continue;
     // Otherwise the input ended inside the deflate data, or the data is damaged.
     if (input_used_up) fail(eof_text);
     else if (status == Inflater::Status::NoMemory) fail(no_memory_text);
