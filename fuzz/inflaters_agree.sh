@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Reads every gzip stream of the archive tests with both inflaters, the
-# build's zlib-ng and the system's zlib, and fails if they differ on any:
+# build's (ISA-L with zlib-ng behind it, or zlib-ng alone) and the system's
+# zlib, and fails if they differ on any:
 #
 #   fuzz/inflaters_agree.sh [FOLDER]
 #
@@ -74,7 +75,7 @@ for pair in "gzip_fuzz gzip" "inflate_fuzz deflate"; do
   set -- $pair
   count=$(find -L "$cases/$2" -type f | wc -l)
   if find -L "$cases/$2" -type f -print0 | xargs -0 -r "$build/fuzz/$1" -rss_limit_mb=4096 >"$cases/$1.log" 2>&1; then
-    echo "ok   $1: the two inflaters agree on $count streams of the archive tests"
+    echo "ok   $1 ($(basename "$build")): the two inflaters agree on $count streams of the archive tests"
   else
     echo "FAIL $1:"; grep -E 'disagree|invariant broken|ERROR|Running' "$cases/$1.log" | tail -n 5
     status=1

@@ -27,12 +27,14 @@ jobs=${FUZZ_JOBS:-1}
 # keeps that fast.
 if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
-# The targets run against zlib-ng, the inflater of the release wheels; the
+# The targets run against the inflater a build here takes by default (ISA-L
+# with zlib-ng behind it on x86_64 and aarch64, zlib-ng elsewhere); the
 # inflate and gzip targets compare it with the system's zlib.
 zlib_ng=$("$root/scripts/fetch_zlib_ng.sh" "$root/build/deps")
+isal=$("$root/scripts/fetch_isal.sh" "$root/build/deps")
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER="${CXX:-clang++-19}" -DCMAKE_C_COMPILER="${CC:-clang-19}" \
-  -DMORVANE_FUZZ=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" >/dev/null
+  -DMORVANE_FUZZ=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" -DMORVANE_ISAL_SOURCE="$isal" >/dev/null
 cmake --build "$build" >/dev/null
 
 if [ $# -eq 0 ]; then

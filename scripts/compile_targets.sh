@@ -24,6 +24,7 @@ tools=$(scripts/release_tools.sh)
 export PATH="$tools/bin:$PATH"
 zig=$tools/zig
 zlib_ng=$(scripts/fetch_zlib_ng.sh "$root/build/deps")
+isal=$(scripts/fetch_isal.sh "$root/build/deps")
 [ $# -gt 0 ] || set -- $(targets | cut -d' ' -f1)
 
 # What each target links against is made first, one target after another
@@ -40,7 +41,8 @@ compile() {
   target_compilers "$triple" "$work/deps"
   cmake -S "$root" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/scripts/zig/toolchain.cmake" -DPython_EXECUTABLE="$tools/bin/python" \
-    -DMORVANE_STATIC_DEPS=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" >"$work/configure.log" ||
+    -DMORVANE_STATIC_DEPS=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" -DMORVANE_INFLATE="$t_inflater" \
+    -DMORVANE_ISAL_SOURCE="$isal" >"$work/configure.log" ||
     { cat "$work/configure.log"; exit 1; }
   cmake --build "$work/build"
   python3 scripts/library_check.py "$work/build/morvane_core.abi3.so" "$triple"

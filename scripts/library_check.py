@@ -2,8 +2,8 @@
 """Checks a module library built for a target of scripts/targets.txt: it is
 for the triple's processor (on macOS a bundle, naming the triple's oldest
 macOS, linking nothing but the system's libraries and carrying no OpenSSL),
-it exports PyInit_morvane_core alone, and it records its inflater and system
-calls.
+it exports PyInit_morvane_core alone, and it records its inflater (the one
+its row names) and system calls.
 
     scripts/library_check.py LIBRARY TRIPLE
 
@@ -120,6 +120,11 @@ def check(path, triple):
     records = sorted(set(re.findall(rb"morvane_core ([a-z ]+: [ -~]*)\0", data)))
     if len(records) < 2:
         failures.append("no record of the inflater and system calls")
+    # The inflater its row names reads first ("isa-l 2.32.1, zlib-ng ...").
+    row = next(row for row in targets.rows() if row["triple"] == triple)
+    inflater = re.search(rb"morvane_core inflater: ([a-z-]+) ", data)
+    if not inflater or inflater[1].decode() != row["inflater"]:
+        failures.append(f"does not inflate with {row['inflater']}, as its row says")
     return f"{facts}; exports {' '.join(exports)}; " + "; ".join(r.decode() for r in records), failures
 
 

@@ -12,7 +12,7 @@ reads them for bash).
 import pathlib
 
 TABLE = pathlib.Path(__file__).with_name("targets.txt")
-COLUMNS = ("triple", "wheel", "platform", "check", "debarch", "crypto", "python", "libc_file", "loader", "tested")
+COLUMNS = ("triple", "wheel", "platform", "check", "debarch", "crypto", "inflater", "python", "libc_file", "loader", "tested")
 
 
 def _lines():

@@ -3,13 +3,13 @@
 #
 #   targets                   the target rows, one a line, single spaces between
 #                             the columns: triple wheel platform check debarch
-#                             crypto python libc_file loader tested
+#                             crypto inflater python libc_file loader tested
 #   targets_line KEY          the words of the table's "KEY:" line
 #   target TRIPLE             sets t_triple, t_wheel, t_platform, t_check,
-#                             t_debarch, t_crypto, t_python, t_libc_file, t_loader and
-#                             t_tested from the target's row, and t_machine,
-#                             t_qemu, t_qemu_cpu, t_native_on and t_cpu from its
-#                             processor's line
+#                             t_debarch, t_crypto, t_inflater, t_python,
+#                             t_libc_file, t_loader and t_tested from the
+#                             target's row, and t_machine, t_qemu, t_qemu_cpu,
+#                             t_native_on and t_cpu from its processor's line
 #   target_wheel DIST TRIPLE  the target's wheel in DIST (there must be one)
 #   suite_args EXTENT         pytest's arguments for an extent of the tested column
 #   target_emulation          lets this machine run programs of the target last
@@ -56,7 +56,7 @@ target() {
   local row
   row=$(targets | awk -v t="$1" '$1 == t')
   [ -n "$row" ] || { echo "no target '$1' in $targets_file" >&2; return 1; }
-  read -r t_triple t_wheel t_platform t_check t_debarch t_crypto t_python t_libc_file t_loader t_tested <<<"$row"
+  read -r t_triple t_wheel t_platform t_check t_debarch t_crypto t_inflater t_python t_libc_file t_loader t_tested <<<"$row"
   local cpu=${t_triple%%-*}
   t_machine=$(processor_field "$cpu" machine)
   t_qemu=$(processor_field "$cpu" qemu)

@@ -104,7 +104,7 @@ class ZlibInflate {
 // call is sound, and zlib's is the same), then going on as zlib goes: to the
 // same damage, with the same bytes before it, as a build with zlib alone.
 // A damaged stream is read twice; a sound one once.
-#define INFLATER_TEXT "isa-l " MORVANE_ISAL_VERSION
+#define INFLATER_TEXT "isa-l " MORVANE_ISAL_VERSION ", " ZLIB_TEXT
 
 struct Inflater::Stream {
   inflate_state isal;
@@ -251,7 +251,8 @@ std::uint32_t Inflater::crc32(std::uint32_t crc, std::span<const unsigned char> 
 
 // Which inflater this build has, kept in the library's read-only data, where
 // a reader of the file's bytes finds it ("morvane_core inflater: zlib-ng
-// 2.3.3"); stripping removes symbols, not data. The module adds no name for it.
+// 2.3.3", or "isa-l 2.32.1, zlib-ng 2.3.3" with the one behind ISA-L);
+// stripping removes symbols, not data. The module adds no name for it.
 [[gnu::used, gnu::retain]] constexpr char build_inflater[] = "morvane_core inflater: " INFLATER_TEXT;
 
 }  // namespace morvane::archive

@@ -52,12 +52,13 @@ MORE_NEEDED = {"manylinux": re.compile(r"lib(m|stdc\+\+|gcc_s|pthread|dl|rt)\.so
 each_wheel = pytest.mark.parametrize("kind", WHEELS)
 each_linux_wheel = pytest.mark.parametrize("kind", LINUX_WHEELS)
 
-ZLIB_NG_PIN = (pathlib.Path(__file__).resolve().parents[2] / "cmake" / "zlib_ng.cmake").read_text()
+PINS = "".join((pathlib.Path(__file__).resolve().parents[2] / "cmake" / name).read_text()
+               for name in ("zlib_ng.cmake", "isal.cmake"))
 
 
 def pinned(name):
-    """A value that cmake/zlib_ng.cmake pins, e.g. MORVANE_ZLIB_NG_VERSION."""
-    return re.search(rf"^set\({name} (\S+)\)$", ZLIB_NG_PIN, re.M)[1]
+    """A value that cmake/zlib_ng.cmake or cmake/isal.cmake pins, e.g. MORVANE_ZLIB_NG_VERSION."""
+    return re.search(rf"^set\({name} (\S+)\)$", PINS, re.M)[1]
 
 
 def wheel_text(wheel_path, name):
@@ -96,6 +97,8 @@ def test_wheel_holds_the_module_its_stubs_and_licenses_only(release, kind):
         metadata = email.parser.Parser().parsestr(wheel.read(f"{info}/METADATA").decode())
     # A wheel whose SHA-512 comes from the system carries no libcrypto, nor its licence.
     licenses = ["LICENSE", "LICENSES/zlib-ng.txt"]
+    if ROWS[kind]["inflater"] == "isa-l":
+        licenses.append("LICENSES/ISA-L.txt")
     if ROWS[kind]["crypto"] != "system":
         licenses.append("LICENSES/OpenSSL-Apache-2.0.txt")
     assert files == {"morvane_core.abi3.so", "morvane_core-stubs/__init__.pyi", f"{info}/METADATA", f"{info}/WHEEL",
@@ -180,26 +183,32 @@ def test_module_under_test_is_the_wheels_library(release):
 
 
 @each_wheel
-def test_library_inflates_with_the_pinned_zlib_ng_and_scans_as_its_processor_may(release, kind):
+def test_library_inflates_as_its_row_says_and_scans_as_its_processor_may(release, kind):
     # The records of its build that the library carries in its bytes. The
     # scans' path shows the instruction set it was compiled for: a 32-bit x86
     # library with SSE2 would stop on the i686 processors its tag admits.
     data = release.libraries[kind].read_bytes()
-    assert set(re.findall(rb"morvane_core inflater: ([^\0]*)\0", data)) \
-        == {f"zlib-ng {pinned('MORVANE_ZLIB_NG_VERSION')}".encode()}
+    inflater = f"zlib-ng {pinned('MORVANE_ZLIB_NG_VERSION')}"
+    if ROWS[kind]["inflater"] == "isa-l":
+        inflater = f"isa-l {pinned('MORVANE_ISAL_VERSION')}, {inflater}"
+    assert set(re.findall(rb"morvane_core inflater: ([^\0]*)\0", data)) == {inflater.encode()}
     assert set(re.findall(rb"morvane_core scans: ([^\0]*)\0", data)) \
         == {targets.processor(ROWS[kind])["scans"].encode()}
 
 
-def test_sdist_carries_zlib_ngs_pinned_sources(release):
-    tree = f"morvane_core-{version(release)}/third_party/zlib-ng-{pinned('MORVANE_ZLIB_NG_VERSION')}"
+@pytest.mark.parametrize("pin, name, versioned, version_text", [
+    ("MORVANE_ZLIB_NG", "zlib-ng", "zlib-ng.h.in", '#define ZLIBNG_VERSION "{}"'),
+    ("MORVANE_ISAL", "isa-l", "CMakeLists.txt", "VERSION {}\n"),
+])
+def test_sdist_carries_the_pinned_sources(release, pin, name, versioned, version_text):
+    tree = f"morvane_core-{version(release)}/third_party/{name}-{pinned(pin + '_VERSION')}"
     with tarfile.open(release.sdist) as sdist:
         stamp = sdist.extractfile(f"{tree}/.fetched").read().decode()
-        header = sdist.extractfile(f"{tree}/zlib-ng.h.in").read().decode()
+        text = sdist.extractfile(f"{tree}/{versioned}").read().decode()
         assert sdist.getmember(f"{tree}/CMakeLists.txt").isfile()
-    # The stamp cmake/zlib_ng.cmake writes once the download matched the pin.
-    assert stamp == f"{pinned('MORVANE_ZLIB_NG_SDIST')}.tar.gz {pinned('MORVANE_ZLIB_NG_SHA256')}\n"
-    assert f'#define ZLIBNG_VERSION "{pinned("MORVANE_ZLIB_NG_VERSION")}"' in header
+    # The stamp cmake/pinned_sources.cmake writes once the download matched the pin.
+    assert stamp == f"{pinned(pin + '_SDIST')}.tar.gz {pinned(pin + '_SHA256')}\n"
+    assert version_text.format(pinned(pin + "_VERSION")) in text
 
 
 def test_twine_accepts_every_artifact(release):
