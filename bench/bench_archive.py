@@ -3,6 +3,9 @@
     python bench/bench_archive.py [--json]
 
 Every contender gets the same bytes in the same run:
+  * the sdists of 13 popular PyPI packages, where bench/fetch_sdists.sh has
+    fetched them (MORVANE_BENCH_SDISTS names another folder), extracted one
+    after another as one call;
   * an npm-like package of 2,000 files of 1 to 16 KiB in nested folders, and
     one file of 50 MiB: extract_tarball against tarfile's extractall with the
     "data" filter and against GNU tar -xzf (both dropping the top folder, as
@@ -19,6 +22,7 @@ an earlier build runs beside this one in every round, as one more contender.
 """
 
 import base64
+import glob
 import gzip
 import hashlib
 import io
@@ -287,6 +291,35 @@ def extraction_rows(place, fs, cases, workdir, have_tar, have_gzip):
     return rows
 
 
+def sdists():
+    """The fetched sdists' bytes (bench/fetch_sdists.sh), or [] where there are none."""
+    folder = os.environ.get("MORVANE_BENCH_SDISTS") or os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), "..", "build", "bench-sdists")
+    paths = sorted(glob.glob(os.path.join(folder, "*.tar.gz")))
+    if not paths:
+        print(f"no sdists in {folder}: run bench/fetch_sdists.sh for their rows", file=sys.stderr)
+    return [open(path, "rb").read() for path in paths]
+
+
+def sdist_rows(place, fs, archives, workdir, runs):
+    """extract_tarball of every sdist, one after another, against the baseline build."""
+    def each(extract):
+        def run(dest):
+            os.mkdir(dest)
+            for i, data in enumerate(archives):
+                extract(data, os.path.join(dest, str(i)))
+        return run
+
+    named = [("extract_tarball", each(morvane_core.extract_tarball))]
+    if BASELINE:
+        label, module = BASELINE
+        named.append((f"extract_tarball, build {label}", each(module.extract_tarball)))
+    medians = [median for median, _ in timed([fn for _, fn in named], runs, workdir)]
+    case = f"{len(archives)} PyPI sdists into {place} ({fs})"
+    return [common.Row("extract_tarball", case, medians[0], name, median) for (name, _), median in
+            zip(named[1:], medians[1:])] or [common.Row("extract_tarball", case, medians[0], "-", medians[0])]
+
+
 def filesystem_of(path):
     # findmnt names ext4 as such; statfs only knows the ext2/ext3/ext4 family.
     for cmd in (["findmnt", "-n", "-o", "FSTYPE", "-T", path], ["stat", "-f", "-c", "%T", path]):
@@ -304,12 +337,15 @@ def run(quick=False, places=None):
     have_gzip = shutil.which("gzip") is not None
     cases = [("2,000 files of 1-16 KiB", npm_like_package(), runs_small),
              ("one 50 MiB file", large_file_package(), runs_large)]
+    packages = sdists()
     rows = []
     for place in places:
         workdir = tempfile.mkdtemp(prefix="bench-archive-", dir=place)
         try:
-            fs = filesystem_of(workdir)
-            rows += extraction_rows(place, fs or "unknown file system", cases, workdir, have_tar, have_gzip)
+            fs = filesystem_of(workdir) or "unknown file system"
+            if packages:
+                rows += sdist_rows(place, fs, packages, workdir, runs_small * 3)
+            rows += extraction_rows(place, fs, cases, workdir, have_tar, have_gzip)
         finally:
             shutil.rmtree(workdir, ignore_errors=True)
 

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Instructions per read_lockfile and write_lockfile call on the lockfile of
-# 10,000 skills (bench_lockfile.py's), counted by qemu-user's instruction-count
-# plugin, for each musl target of scripts/targets.txt, and for aarch64 also
-# with the portable scans in place of the NEON ones:
+# 10,000 skills (bench_lockfile.py's), and per extract_tarball of the
+# 2,000-file package (bench_archive.py's) and of the 13 sdists of
+# bench/fetch_sdists.sh (all of them: one call each), counted by qemu-user's
+# instruction-count plugin, for each musl target of scripts/targets.txt; for
+# aarch64 also with the portable scans in place of the NEON ones, and for a
+# row that inflates with ISA-L also with zlib-ng alone:
 #
 #   bench/qemu_instructions.sh [ROUNDS]
 #
@@ -48,43 +51,62 @@ for triple in $(targets | cut -d' ' -f1); do
     CXXFLAGS=-U__ARM_NEON scripts/compile_targets.sh "$work/portable" "$triple" >/dev/null
     rows+=("$triple,portable-scans $triple $work/portable/$triple/build")
   fi
+  if [ "$t_inflater" = isa-l ]; then
+    MORVANE_INFLATE=zlib-ng scripts/compile_targets.sh "$work/zlib-ng" "$triple" >/dev/null
+    rows+=("$triple,zlib-ng $triple $work/zlib-ng/$triple/build")
+  fi
 done
 
-# The lockfile, made by this processor's build in its own interpreter.
+# The lockfile and the package, made by this processor's build in its own
+# interpreter; the sdists are fetched by pip.
 read -r _ host_triple host_build <<<"${rows[0]}"
 lock=$work/skills.lock
-"$(scripts/musl/python.sh "$host_triple")/bin/python3" - "$host_build" "$root/bench" "$lock" <<'PY'
+sdists=$(bench/fetch_sdists.sh)
+"$(scripts/musl/python.sh "$host_triple")/bin/python3" - "$host_build" "$root/bench" "$lock" "$work/files.tgz" <<'PY'
 import json, sys
 sys.path[:0] = sys.argv[1:3]
-import bench_lockfile, morvane_core
+import bench_archive, bench_lockfile, morvane_core
 morvane_core.write_lockfile(sys.argv[3], json.dumps(bench_lockfile.generate(10_000)))
+open(sys.argv[4], "wb").write(bench_archive.npm_like_package())
 PY
 
+# Each extraction goes into a fresh folder of a memory-backed file system;
+# removing it is the interpreter's work, the same for every build.
 CALLS='
-import sys
+import glob, shutil, sys, tempfile
 sys.path.insert(0, sys.argv[1])
 import morvane_core
-call, n, lock = sys.argv[2], int(sys.argv[3]), sys.argv[4]
+call, n, lock, package, sdists = sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5], sys.argv[6]
 text = open(lock).read()
+archives = [open(p, "rb").read() for p in ([package] if call == "files" else sorted(glob.glob(sdists + "/*.tar.gz")))]
 for _ in range(n):
-    morvane_core.read_lockfile(lock) if call == "read" else morvane_core.write_lockfile(lock + ".out", text)
+    if call == "read":
+        morvane_core.read_lockfile(lock)
+    elif call == "write":
+        morvane_core.write_lockfile(lock + ".out", text)
+    else:
+        for data in archives:
+            dest = tempfile.mkdtemp(dir="/dev/shm")
+            morvane_core.extract_tarball(data, dest + "/x")
+            shutil.rmtree(dest)
 '
 # count QEMU PYTHON BUILD CALL N: the instructions of a process making N calls.
 count() {
-  PYTHONHASHSEED=0 "qemu-$1" -plugin "$work/libinsn.so" -d plugin -D "$work/count.log" "$2" -c "$CALLS" "$3" "$4" "$5" "$lock"
+  PYTHONHASHSEED=0 "qemu-$1" -plugin "$work/libinsn.so" -d plugin -D "$work/count.log" "$2" -c "$CALLS" "$3" "$4" "$5" \
+    "$lock" "$work/files.tgz" "$sdists"
   awk '/^total insns:/ { print $3 }' "$work/count.log"
 }
 
-printf '%-34s %18s %18s\n' build "read (insns/call)" "write (insns/call)"
+printf '%-34s %16s %16s %20s %20s\n' build "read (insns)" "write (insns)" "2,000 files (insns)" "13 sdists (insns)"
 for row in "${rows[@]}"; do
   read -r label triple build <<<"$row"
   cpu=$(processor_field "${triple%%-*}" qemu)
   python=$(scripts/musl/python.sh "$triple")/bin/python3
   per_call=()
-  for call in read write; do
+  for call in read write files sdists; do
     one=$(count "$cpu" "$python" "$build" "$call" 1)
     more=$(count "$cpu" "$python" "$build" "$call" $((1 + rounds)))
     per_call+=($(((more - one) / rounds)))
   done
-  printf '%-34s %18s %18s\n' "$label" "${per_call[0]}" "${per_call[1]}"
+  printf '%-34s %16s %16s %20s %20s\n' "$label" "${per_call[@]}"
 done

@@ -95,7 +95,7 @@ function(_morvane_isal_library tree)
   list(APPEND sources "${copy}")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${inflate_c}")
   add_library(morvane_isal STATIC ${sources})
-  target_include_directories(morvane_isal PUBLIC ${tree}/include PRIVATE ${tree}/igzip ${tree}/crc)
+  target_include_directories(morvane_isal PUBLIC ${tree}/include PRIVATE ${tree} ${tree}/igzip ${tree}/crc)
   target_compile_definitions(morvane_isal PRIVATE ISAL_DEPRECATED_INTERNAL $<$<BOOL:${arch}>:${arch}>)
   set_target_properties(morvane_isal PROPERTIES C_VISIBILITY_PRESET hidden POSITION_INDEPENDENT_CODE ON)
   # A function to a section, so that the module's link drops the deflate

@@ -28,7 +28,7 @@ jobs=${FUZZ_JOBS:-1}
 if [ -z "${TMPDIR:-}" ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 
 # The targets run against the inflater a build here takes by default (ISA-L
-# with zlib-ng behind it on x86_64 and aarch64, zlib-ng elsewhere); the
+# with zlib-ng behind it on x86_64, zlib-ng elsewhere); the
 # inflate and gzip targets compare it with the system's zlib.
 zlib_ng=$("$root/scripts/fetch_zlib_ng.sh" "$root/build/deps")
 isal=$("$root/scripts/fetch_isal.sh" "$root/build/deps")

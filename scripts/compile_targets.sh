@@ -8,7 +8,8 @@
 #   scripts/compile_targets.sh [OUT] [TRIPLE...]
 #
 # OUT receives a build folder per target (default build/targets), kept for
-# the next run. The toolchain (zig, the libcrypto and headers of each target)
+# the next run. MORVANE_INFLATE, where set, takes the place of the rows'
+# inflater column (a benchmark's other build). The toolchain (zig, the libcrypto and headers of each target)
 # comes from the cache (scripts/cache.sh) once made. The interpreter's symbols
 # are left to be found when the module is loaded, as they are on every
 # system: the macOS link says so (-undefined dynamic_lookup, which CMake's
@@ -41,7 +42,7 @@ compile() {
   target_compilers "$triple" "$work/deps"
   cmake -S "$root" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$root/scripts/zig/toolchain.cmake" -DPython_EXECUTABLE="$tools/bin/python" \
-    -DMORVANE_STATIC_DEPS=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" -DMORVANE_INFLATE="$t_inflater" \
+    -DMORVANE_STATIC_DEPS=ON -DMORVANE_ZLIB_NG_SOURCE="$zlib_ng" -DMORVANE_INFLATE="${MORVANE_INFLATE:-$t_inflater}" \
     -DMORVANE_ISAL_SOURCE="$isal" >"$work/configure.log" ||
     { cat "$work/configure.log"; exit 1; }
   cmake --build "$work/build"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Fetches the ISA-L sources the inflater of x86_64 and aarch64 is built from,
+# Fetches the ISA-L sources the inflater of x86_64 is built from,
 # and prints the folder to hand to CMake:
 #
 #   src=$(scripts/fetch_isal.sh build/deps)

@@ -30,7 +30,7 @@ constexpr auto inflate_init_raw = [](ZStream* s) { return zng_inflateInit2(s, -M
 constexpr auto inflate_reset = zng_inflateReset;
 constexpr auto inflate_step = zng_inflate;
 constexpr auto inflate_end = zng_inflateEnd;
-constexpr auto crc32_of = zng_crc32_z;
+[[maybe_unused]] constexpr auto crc32_of = zng_crc32_z;
 #define ZLIB_TEXT "zlib-ng " ZLIBNG_VERSION
 #else
 using ZStream = z_stream;
@@ -38,7 +38,7 @@ constexpr auto inflate_init_raw = [](ZStream* s) { return inflateInit2(s, -MAX_W
 constexpr auto inflate_reset = ::inflateReset;
 constexpr auto inflate_step = ::inflate;
 constexpr auto inflate_end = ::inflateEnd;
-constexpr auto crc32_of = ::crc32_z;
+[[maybe_unused]] constexpr auto crc32_of = ::crc32_z;
 // The version of the headers the build saw (a shared zlib may be newer).
 #define ZLIB_TEXT "zlib " ZLIB_VERSION
 #endif
@@ -246,7 +246,14 @@ bool Inflater::input_ends() { return false; }
 #endif
 
 std::uint32_t Inflater::crc32(std::uint32_t crc, std::span<const unsigned char> bytes) {
+#if MORVANE_ISAL
+  // ISA-L's gzip CRC-32 is the same function as zlib's, and the faster of
+  // the two where ISA-L is built (by a tenth on the reader's 256 KiB pieces,
+  // by a third on pieces of a few hundred bytes, on x86_64).
+  return crc32_gzip_refl(crc, bytes.data(), bytes.size());
+#else
   return static_cast<std::uint32_t>(crc32_of(crc, bytes.data(), bytes.size()));
+#endif
 }
 
 // Which inflater this build has, kept in the library's read-only data, where
