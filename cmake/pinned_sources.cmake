@@ -151,3 +151,19 @@ function(morvane_fetch_sources pin out result error)
   set(${result} "${src}" PARENT_SCOPE)
 endfunction()
 
+
+# A pin's file run as a script, `cmake -DOUT=FOLDER -P FILE`: fetches the
+# pin's sources into FOLDER and prints the tree's path (TITLE names them in
+# the failure).
+function(morvane_fetch_sources_script pin title file)
+  if(NOT OUT)
+    message(FATAL_ERROR "usage: cmake -DOUT=FOLDER [-DPython_EXECUTABLE=PYTHON] [-D${pin}_ARCHIVE=SDIST] "
+      "-P ${file}")
+  endif()
+  get_filename_component(out "${OUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+  morvane_fetch_sources(${pin} "${out}" src error)
+  if(NOT src)
+    message(FATAL_ERROR "${title}'s sources could not be fetched: ${error}")
+  endif()
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E echo "${src}")
+endfunction()
