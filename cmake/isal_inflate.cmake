@@ -10,12 +10,25 @@
 # Needs a C compiler, and on x86_64 NASM (Debian's nasm); the caller checks
 # for NASM first (morvane_isal_can_build) and takes zlib-ng without it.
 
+# The processor the C compiler builds for, asked of the compiler's own
+# macros: CMAKE_SYSTEM_PROCESSOR names the build machine's where a compiler
+# for another is given without a toolchain file. Sets the cache variables
+# MORVANE_COMPILES_FOR_X86_64 and MORVANE_COMPILES_FOR_AARCH64.
+function(morvane_isal_processor)
+  include(CheckCSourceCompiles)
+  set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+  check_c_source_compiles("#if !defined(__x86_64__) && !defined(_M_X64)\n#error not x86_64\n#endif\nint x;"
+    MORVANE_COMPILES_FOR_X86_64)
+  check_c_source_compiles("#if !defined(__aarch64__) && !defined(_M_ARM64)\n#error not aarch64\n#endif\nint x;"
+    MORVANE_COMPILES_FOR_AARCH64)
+endfunction()
+
 # Whether ISA-L's inflate can be built for this target: where its code for
 # the processor is in assembly, the assembler must be at hand.
 function(morvane_isal_can_build result why)
   set(${result} TRUE PARENT_SCOPE)
   set(${why} "" PARENT_SCOPE)
-  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+  if(MORVANE_COMPILES_FOR_X86_64)
     include(CheckLanguage)
     check_language(ASM_NASM)
     if(NOT CMAKE_ASM_NASM_COMPILER)
@@ -28,14 +41,14 @@ endfunction()
 # A macro: the assembler's language is enabled in the caller's scope, the
 # only one CMake allows.
 macro(morvane_add_isal_inflate tree)
-  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+  if(MORVANE_COMPILES_FOR_X86_64)
     if(APPLE)
       set(CMAKE_ASM_NASM_OBJECT_FORMAT macho64)
     else()
       set(CMAKE_ASM_NASM_OBJECT_FORMAT elf64)
     endif()
     enable_language(ASM_NASM)
-  elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64|ARM64)$")
+  elseif(MORVANE_COMPILES_FOR_AARCH64)
     enable_language(ASM)
   endif()
   _morvane_isal_library("${tree}")
@@ -46,7 +59,7 @@ function(_morvane_isal_library tree)
   foreach(cpu CPU_X86_64 CPU_AARCH64 CPU_PPC64LE CPU_RISCV64 CPU_UNDEFINED)
     set(${cpu} OFF)
   endforeach()
-  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+  if(MORVANE_COMPILES_FOR_X86_64)
     set(CPU_X86_64 ON)
     set(arch x86_64)
     if(APPLE)
@@ -54,7 +67,7 @@ function(_morvane_isal_library tree)
     else()
       set(nasm_flags -DLINUX)
     endif()
-  elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64|ARM64)$")
+  elseif(MORVANE_COMPILES_FOR_AARCH64)
     set(CPU_AARCH64 ON)
     set(arch aarch64)
   else()
