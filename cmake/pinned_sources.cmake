@@ -151,7 +151,6 @@ function(morvane_fetch_sources pin out result error)
   set(${result} "${src}" PARENT_SCOPE)
 endfunction()
 
-
 # A pin's file run as a script, `cmake -DOUT=FOLDER -P FILE`: fetches the
 # pin's sources into FOLDER and prints the tree's path (TITLE names them in
 # the failure).

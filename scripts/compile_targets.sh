@@ -9,8 +9,9 @@
 #
 # OUT receives a build folder per target (default build/targets), kept for
 # the next run. MORVANE_INFLATE, where set, takes the place of the rows'
-# inflater column (a benchmark's other build). The toolchain (zig, the libcrypto and headers of each target)
-# comes from the cache (scripts/cache.sh) once made. The interpreter's symbols
+# inflater column (a benchmark's other build). The toolchain (zig, the
+# libcrypto and headers of each target) comes from the cache
+# (scripts/cache.sh) once made. The interpreter's symbols
 # are left to be found when the module is loaded, as they are on every
 # system: the macOS link says so (-undefined dynamic_lookup, which CMake's
 # FindPython adds for a module on Apple's systems); ELF links allow it.
