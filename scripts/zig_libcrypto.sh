@@ -12,7 +12,7 @@
 # the target's row). The module asks libcrypto for SHA-512 alone (through
 # EVP, with the text of its error queue); the Base64 of the integrity text is
 # the module's own. So the families of algorithms and the protocol support it
-# never reaches are left out, which halves the build (about 3 minutes on 2
+# never reaches are left out, which halves the build (about 1 minute on 2
 # cores); the SHA-2 code keeps its assembly. The cache entry is keyed by this
 # script, the openssl source package's version, zig's version, the target and
 # CONF.
