@@ -33,6 +33,7 @@ isal=$(scripts/fetch_isal.sh "$root/build/deps")
 # (the slow parts, a musl interpreter or a libcrypto, build on every
 # processor already, and share cached sources); then the targets are compiled
 # side by side.
+debian_indexes
 for triple; do
   echo "== toolchain for $triple"
   target_toolchain "$triple" "$out/$triple/deps"

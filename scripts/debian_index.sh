@@ -31,13 +31,22 @@ debian_index() {
   # the first time, for the suite that failed) and the versions are the newest
   # it knows: the build goes on, saying so; what it took is recorded where it
   # is used (release_deps.sh's "packages").
-  local updated_var="debian_index_updated_${suite//[^a-z0-9]/_}_${debarch}_${type//-/_}"
+  local updated_var
+  updated_var=$(debian_index_var "$suite" "$debarch" "$type")
   if [ -z "${!updated_var:-}" ] && [ -z "$(find "$dir/updated" -mmin "-${MORVANE_APT_MAX_AGE:-10}" 2>/dev/null)" ]; then
     apt_update flock "$dir/parts/debian.sources" apt-get "${apt_opts[@]}" -qq >&2 ||
       echo "warning: Debian's $suite index for $debarch ($type) could not be brought up to date; going on with the lists apt has" >&2
     touch "$dir/updated"
   fi
   printf -v "$updated_var" 1
+}
+
+# debian_index_var SUITE DEBARCH TYPE : the variable that says the index's
+# lists were brought up to date by this process (or, exported, by the one
+# that started it).
+debian_index_var() {
+  local suite=$1 type=$3
+  echo "debian_index_updated_${suite//[^a-z0-9]/_}_${2}_${type//-/_}"
 }
 
 # apt_update COMMAND... : `COMMAND... update` (an apt-get with its options),

@@ -48,7 +48,7 @@ take_cached
 # Lists older than ten minutes may name versions the mirror no longer has:
 # what is fetched is named by fresh ones.
 if [ "${MORVANE_APT_MAX_AGE:-10}" -gt 10 ]; then
-  unset debian_index_updated_"${debian_codename//[^a-z0-9]/_}"_"$debarch"_deb
+  unset "$(debian_index_var "$debian_codename" "$debarch" deb)"
   MORVANE_APT_MAX_AGE=10 take_cached
 fi
 

@@ -33,6 +33,8 @@
 #   side_by_side COMMAND ITEM...
 #                             runs COMMAND ITEM for each item, as many at once
 #                             as this machine has processors
+#   debian_indexes            brings the Debian lists of every row's
+#                             architecture up to date, all at once
 scripts_dir=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 . "$scripts_dir/debian_index.sh"
 targets_file=$scripts_dir/targets.txt
@@ -108,6 +110,26 @@ target_compilers() {
   # ccache, where it is used, takes for the compiler names the target.
   CCACHE_COMPILERCHECK="string:$t_triple $t_cpu zig $("$zig" version) $(cat "$scripts_dir"/zig/cc "$scripts_dir"/zig/c++ | cksum)"
   export CCACHE_COMPILERCHECK
+}
+
+# The rows that take Debian's libcrypto or interpreter headers read the index
+# of their architecture (scripts/release_deps.sh). Their lists are brought up
+# to date here side by side, so that a mirror serving some of them broken is
+# waited for once (debian_index's tries), not once for each architecture; and
+# once for the whole build: the scripts it starts find them fresh however
+# long it takes.
+debian_indexes() {
+  local debarch debarchs var
+  debarchs=$(targets | awk '$6 == "debian" || $8 == "debian" { print $5 }' | sort -u)
+  for debarch in $debarchs; do
+    debian_index "$debian_codename" "$debarch" &
+  done
+  wait
+  for debarch in $debarchs; do
+    var=$(debian_index_var "$debian_codename" "$debarch" deb)
+    printf -v "$var" 1
+    export "${var?}"
+  done
 }
 
 debian_install() {
