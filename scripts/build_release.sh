@@ -63,19 +63,20 @@ drop_licence() {
   sed -i "/^License-File: LICENSES\/$1/d" ./*.dist-info/METADATA
 }
 
-for triple in $(targets | cut -d' ' -f1); do
-  target "$triple"
-  [ "$t_wheel" != - ] || continue
+# build_wheel TRIPLE: the row's wheel, built from the sdist against the toolchain
+# laid out in $raw/TRIPLE/deps, checked, and given its tag in $raw/repaired.
+build_wheel() {
+  target "$1"
   echo "== wheel for $t_triple: $t_wheel"
-  work=$raw/$t_triple
-  target_toolchain "$t_triple" "$work/deps"
+  local work=$raw/$t_triple library report granted built ldpaths
+  target_compilers "$t_triple" "$work/deps"
   # The wheel's platform tag is made from the platform the building
   # interpreter names, here the row's.
   _PYTHON_HOST_PLATFORM=$t_platform python -m build --wheel --outdir "$work" "$src" \
     -C cmake.define.MORVANE_STATIC_DEPS=ON -C cmake.define.CMAKE_TOOLCHAIN_FILE="$here/scripts/zig/toolchain.cmake" \
     -C cmake.define.MORVANE_INFLATE="$t_inflater"
   built=("$work"/*.whl)
-  [ ${#built[@]} -eq 1 ] || { echo "expected one wheel in $work" >&2; exit 1; }
+  [ ${#built[@]} -eq 1 ] || { echo "expected one wheel in $work" >&2; return 1; }
   [ "$t_crypto" != system ] || repack "${built[0]}" drop_licence OpenSSL-
   [ "$t_inflater" = isa-l ] || repack "${built[0]}" drop_licence ISA-L
   python -m zipfile -e "${built[0]}" "$work/unzipped"
@@ -91,9 +92,8 @@ for triple in $(targets | cut -d' ' -f1); do
     library_check)
       # The tag the build gave, the library checked here (for its processor
       # and oldest system, linking only the system's libraries).
-      [[ ${built[0]} == *"-cp39-abi3-$t_wheel.whl" ]] || { echo "${built[0]} is not tagged cp39-abi3-$t_wheel" >&2; exit 1; }
+      [[ ${built[0]} == *"-cp39-abi3-$t_wheel.whl" ]] || { echo "${built[0]} is not tagged cp39-abi3-$t_wheel" >&2; return 1; }
       python3 scripts/library_check.py "$library" "$t_triple"
-      mkdir -p "$raw/repaired"
       cp "${built[0]}" "$raw/repaired/"
       ;;
     auditwheel)
@@ -104,14 +104,29 @@ for triple in $(targets | cut -d' ' -f1); do
       report=$(auditwheel show "${ldpaths[@]}" "${built[0]}")
       echo "$report"
       granted=$(tr '\n' ' ' <<<"$report" | grep -oE 'following platform tag: +"[^"]+"' | head -n1 | cut -d'"' -f2)
-      [ "$granted" = "$t_wheel" ] || { echo "auditwheel grants '${granted:-nothing}', not $t_wheel" >&2; exit 1; }
+      [ "$granted" = "$t_wheel" ] || { echo "auditwheel grants '${granted:-nothing}', not $t_wheel" >&2; return 1; }
       # --plat auto: auditwheel offers explicit tags of the machine's own
       # processor and C library only; auto gives the wheel the tag checked above.
       auditwheel repair --plat auto "${ldpaths[@]}" --wheel-dir "$raw/repaired" "${built[0]}"
       ;;
-    *) echo "unknown check '$t_check' of $t_triple" >&2; exit 1 ;;
+    *) echo "unknown check '$t_check' of $t_triple" >&2; return 1 ;;
   esac
+}
+
+# What each row links against is laid out first, one row after another (the
+# makers of a musl interpreter or a libcrypto share cached sources); then
+# the wheels are built side by side.
+debian_indexes
+rows=()
+for triple in $(targets | cut -d' ' -f1); do
+  target "$triple"
+  [ "$t_wheel" != - ] || continue
+  echo "== toolchain for $t_triple"
+  target_toolchain "$t_triple" "$raw/$t_triple/deps"
+  rows+=("$t_triple")
 done
+mkdir -p "$raw/repaired"
+side_by_side build_wheel "${rows[@]}"
 
 mkdir -p "$out"
 rm -f "$out"/morvane_core-*.whl "$out"/morvane_core-*.tar.gz
