@@ -36,6 +36,7 @@
 #   debian_indexes            brings the Debian lists of every row's
 #                             architecture up to date, all at once
 scripts_dir=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
+. "$scripts_dir/cache.sh"
 . "$scripts_dir/debian_index.sh"
 targets_file=$scripts_dir/targets.txt
 
@@ -119,14 +120,15 @@ target_compilers() {
 # once for the whole build: the scripts it starts find them fresh however
 # long it takes.
 debian_indexes() {
-  local debarch debarchs var
-  debarchs=$(targets | awk '$6 == "debian" || $8 == "debian" { print $5 }' | sort -u)
-  for debarch in $debarchs; do
+  local debarch var pids=() debarchs=()
+  for debarch in $(targets | awk '$6 == "debian" || $8 == "debian" { print $5 }' | sort -u); do
     debian_index "$debian_codename" "$debarch" &
+    pids+=($!) debarchs+=("$debarch")
   done
-  wait
-  for debarch in $debarchs; do
-    var=$(debian_index_var "$debian_codename" "$debarch" deb)
+  # An index that could not be set up is left to the script that reads it.
+  for i in "${!pids[@]}"; do
+    wait "${pids[$i]}" || continue
+    var=$(debian_index_var "$debian_codename" "${debarchs[$i]}" deb)
     printf -v "$var" 1
     export "${var?}"
   done
