@@ -45,8 +45,8 @@ debian_index() {
 # lists were brought up to date by this process (or, exported, by the one
 # that started it).
 debian_index_var() {
-  local suite=$1 type=$3
-  echo "debian_index_updated_${suite//[^a-z0-9]/_}_${2}_${type//-/_}"
+  local suite=$1 debarch=$2 type=$3
+  echo "debian_index_updated_${suite//[^a-z0-9]/_}_${debarch}_${type//-/_}"
 }
 
 # apt_update COMMAND... : `COMMAND... update` (an apt-get with its options),

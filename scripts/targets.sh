@@ -120,17 +120,14 @@ target_compilers() {
 # once for the whole build: the scripts it starts find them fresh however
 # long it takes.
 debian_indexes() {
-  local debarch var pids=() debarchs=()
+  local debarch i pids=() debarchs=()
   for debarch in $(targets | awk '$6 == "debian" || $8 == "debian" { print $5 }' | sort -u); do
     debian_index "$debian_codename" "$debarch" &
     pids+=($!) debarchs+=("$debarch")
   done
   # An index that could not be set up is left to the script that reads it.
   for i in "${!pids[@]}"; do
-    wait "${pids[$i]}" || continue
-    var=$(debian_index_var "$debian_codename" "${debarchs[$i]}" deb)
-    printf -v "$var" 1
-    export "${var?}"
+    ! wait "${pids[$i]}" || export "$(debian_index_var "$debian_codename" "${debarchs[$i]}" deb)=1"
   done
 }
 
